@@ -1,0 +1,87 @@
+// The module: definition, and registration of every name in its fixed order.
+#include "module/module.hpp"
+
+#include "utils/binder.hpp"
+#include "utils/registry.hpp"
+
+namespace {
+
+using tv::Ref;
+
+// The order of __all__. A leading '#' marks an internal type that is created here (so that
+// it exists before anything can need it) but not added to the module. Names whose family
+// has not declared them are skipped.
+constexpr const char* kOrder[] = {
+    "Some", "NothingType", "Option", "Ok", "Err", "Result", "Nothing",
+    "first_opt", "last_opt", "nth_opt", "get_opt", "get_in_opt", "peek_opt",
+    "NativeIter",
+    "count", "first", "second", "last", "nth", "get", "isdistinct", "frequencies", "topk",
+    "peek", "take", "drop", "take_nth", "tail", "cons", "concat", "concatv", "interpose",
+    "interleave", "sliding_window", "partition", "partition_all", "merge_sorted", "diff",
+    "groupby", "countby", "reduceby", "mapcat", "pluck", "remove", "accumulate", "iterate",
+    "unique", "join",
+    "#InterposeIter", "#SlidingWindowIter", "#UniqueIter", "#UniqueIntIter", "#PluckIter",
+    "curry",
+    "identity", "apply", "pipe", "do", "compose", "compose_left", "complement", "juxt",
+    "excepts", "memoize", "thread_first", "thread_last",
+    "flip",
+    "merge", "merge_with", "assoc", "dissoc", "assoc_in", "update_in", "get_in", "keymap",
+    "valmap", "itemmap", "keyfilter", "valfilter", "itemfilter",
+    "Iter",
+};
+
+int add_name(PyObject* module, const char* name, PyObject* value) {
+    Ref all = tv::steal(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+        PyErr_Clear();
+        all = tv::steal(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
+    }
+    if (!PyList_Check(all.get())) {
+        PyErr_SetString(PyExc_TypeError, "__all__ must be a list");
+        return -1;
+    }
+    Ref key = tv::steal(PyUnicode_FromString(name));
+    if (!key || PyList_Append(all.get(), key.get()) < 0) return -1;
+    return PyObject_SetAttr(module, key.get(), value);
+}
+
+int exec_module(PyObject* module) {
+    Ref modname = tv::steal(PyModule_GetNameObject(module));
+    if (!modname) return -1;
+    for (const char* name : kOrder) {
+        bool internal = name[0] == '#';
+        const tv::Entry* e = tv::find_entry(name);
+        if (!e) continue;
+        Ref value;
+        if (e->fn)
+            value = tv::steal(PyCMethod_New(&e->fn->def, module, modname.get(), nullptr));
+        else
+            value = tv::steal(e->make(module));
+        if (!value) {
+            if (internal && !PyErr_Occurred()) tv::panic("failed to create an iterator type");
+            return -1;
+        }
+        if (!internal && add_name(module, name, value.get()) < 0) return -1;
+    }
+    return 0;
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, (void*)exec_module},
+#ifdef Py_mod_gil
+    // Everything here relies on the interpreter lock (plain busy flags, shared native
+    // tables): a free-threaded interpreter must keep the lock on for this module.
+    {Py_mod_gil, Py_MOD_GIL_USED},
+#endif
+    {0, nullptr},
+};
+
+PyModuleDef moduledef = {
+    PyModuleDef_HEAD_INIT, "_tarvel", "", 0, nullptr, slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__tarvel(void) { return PyModuleDef_Init(&moduledef); }

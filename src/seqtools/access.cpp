@@ -1,0 +1,258 @@
+// Element access and slicing: take, drop, take_nth, nth, first, second, last, tail, get,
+// peek, cons, count.
+#include "seqtools/seqtools.hpp"
+
+#include "utils/binder.hpp"
+#include "utils/cached.hpp"
+#include "utils/source.hpp"
+
+#include <vector>
+
+namespace tv::seq {
+
+PyObject* islice_call(PyObject* const* args, size_t nargs) {
+    PyObject* islice = cached_attr(ISLICE);
+    if (!islice) return nullptr;
+    PyObject* r = PyObject_Vectorcall(islice, args, nargs, nullptr);
+    return r ? r : ffi_err();
+}
+
+namespace {
+
+// First-in-first-out window over the last `cap` references (every reference when cap is 0).
+class Ring {
+public:
+    explicit Ring(size_t cap) : cap_(cap) {}
+    ~Ring() {
+        for (PyObject* o : buf_) Py_DECREF(o);
+    }
+    void push(PyObject* stolen) {
+        if (cap_ == 0 || buf_.size() < cap_) {
+            try {
+                buf_.push_back(stolen);
+            } catch (...) {
+                Py_DECREF(stolen);
+                throw;
+            }
+            return;
+        }
+        PyObject* old = buf_[head_];
+        buf_[head_] = stolen;
+        head_ = head_ + 1 == cap_ ? 0 : head_ + 1;
+        Py_DECREF(old);
+    }
+    PyObject* to_tuple() const {
+        size_t n = buf_.size();
+        PyObject* t = PyTuple_New((Py_ssize_t)n);
+        if (!t) return nullptr;
+        for (size_t i = 0; i < n; ++i) {
+            size_t j = head_ + i;
+            if (j >= n) j -= n;
+            PyTuple_SET_ITEM(t, i, Py_NewRef(buf_[j]));
+        }
+        return t;
+    }
+
+private:
+    std::vector<PyObject*> buf_;
+    size_t cap_;
+    size_t head_ = 0;
+};
+
+}  // namespace
+
+PyObject* tail_impl(uint64_t n, PyObject* seq) {
+    uint64_t m = n > (uint64_t)INT64_MAX ? (uint64_t)INT64_MAX : n;
+    Ref start = steal(PyLong_FromLongLong(-(long long)m));
+    if (!start) return ffi_err();
+    Ref slice = steal(PySlice_New(start.get(), Py_None, nullptr));
+    if (!slice) return ffi_err();
+    if (PyObject* r = PyObject_GetItem(seq, slice.get())) return r;
+    if (!pending_matches(PyExc_TypeError) && !pending_matches(PyExc_KeyError)) return ffi_err();
+    PyErr_Clear();
+    Ref it = steal(PyObject_GetIter(seq));
+    if (!it) return nullptr;
+    Ring ring((size_t)n);
+    iternextfunc next = Py_TYPE(it.get())->tp_iternext;
+    while (PyObject* x = next(it.get())) ring.push(x);
+    if (PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
+        PyErr_Clear();
+    }
+    return ring.to_tuple();
+}
+
+PyObject* count_impl(PyObject* seq) {
+    static PyObject* len_name = PyUnicode_InternFromString("__len__");
+    if (!len_name) return nullptr;
+    Ref attr = steal(PyObject_GetAttr(seq, len_name));
+    if (attr) {
+        Py_ssize_t n = PyObject_Size(seq);
+        return n < 0 ? ffi_err() : PyLong_FromSsize_t(n);
+    }
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+    PyErr_Clear();
+    Ref it = steal(PyObject_GetIter(seq));
+    if (!it) return nullptr;
+    iternextfunc next = Py_TYPE(it.get())->tp_iternext;
+    size_t count = 0;
+    while (PyObject* x = next(it.get())) {
+        Py_DECREF(x);
+        ++count;
+    }
+    if (PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
+        PyErr_Clear();
+    }
+    return PyLong_FromSize_t(count);
+}
+
+namespace {
+
+// One element of an iterator, StopIteration (no arguments) at its end.
+PyObject* next_or_stop(PyObject* it) {
+    PyObject* x = iter_next(it);
+    if (!x && !PyErr_Occurred()) return stop_iteration();
+    return x;
+}
+
+// Skips one element; an error raised by the iterator counts as the skipped element.
+bool skip_one(PyObject* it) {
+    PyObject* x = (*Py_TYPE(it)->tp_iternext)(it);
+    if (x) {
+        Py_DECREF(x);
+        return true;
+    }
+    if (!PyErr_Occurred()) return false;
+    bool stop = PyErr_ExceptionMatches(PyExc_StopIteration);
+    PyErr_Clear();
+    return !stop;
+}
+
+// coll[ind], or the default for a lookup error when one is given.
+PyObject* lookup(PyObject* coll, PyObject* ind, PyObject* deflt) {
+    PyObject* r = PyObject_GetItem(coll, ind);
+    if (r) return r;
+    if (deflt && is_lookup_error()) {
+        PyErr_Clear();
+        return Py_NewRef(deflt);
+    }
+    return ffi_err();
+}
+
+}  // namespace
+
+}  // namespace tv::seq
+
+using namespace tv;
+using namespace tv::seq;
+
+TV_FUNCTION(take, "take(n, seq)") {
+    PyObject* args[] = {a[1], a[0]};
+    return islice_call(args, 2);
+}
+
+TV_FUNCTION(drop, "drop(n, seq)") {
+    PyObject* args[] = {a[1], a[0], Py_None};
+    return islice_call(args, 3);
+}
+
+TV_FUNCTION(take_nth, "take_nth(n, seq)") {
+    Ref zero = steal(PyLong_FromLong(0));
+    if (!zero) return nullptr;
+    PyObject* args[] = {a[1], zero.get(), Py_None, a[0]};
+    return islice_call(args, 4);
+}
+
+TV_FUNCTION(nth, "nth(n, seq)") {
+    PyObject *n = a[0], *seq = a[1];
+    if (PyList_Check(seq) || PyTuple_Check(seq)) return PyObject_GetItem(seq, n);
+    PyObject* abc = cached_attr(SEQUENCE_ABC);
+    if (!abc) return nullptr;
+    int is_seq = PyObject_IsInstance(seq, abc);
+    if (is_seq < 0) return nullptr;
+    if (is_seq) return PyObject_GetItem(seq, n);
+    long idx = PyLong_AsLong(n);
+    if ((idx == -1 && PyErr_Occurred()) || idx < 0) {
+        PyErr_SetString(PyExc_ValueError,
+                        "Indices for islice() must be None or an integer: 0 <= x <= sys.maxsize.");
+        return nullptr;
+    }
+    Ref it = steal(PyObject_GetIter(seq));
+    if (!it) return nullptr;
+    for (long i = 0; i < idx; ++i)
+        if (!skip_one(it.get())) return stop_iteration();
+    return next_or_stop(it.get());
+}
+
+TV_FUNCTION(first, "first(seq)") {
+    Ref it = steal(PyObject_GetIter(a[0]));
+    return it ? next_or_stop(it.get()) : nullptr;
+}
+
+TV_FUNCTION(second, "second(seq)") {
+    Ref it = steal(PyObject_GetIter(a[0]));
+    if (!it) return nullptr;
+    if (!skip_one(it.get())) return stop_iteration();
+    return next_or_stop(it.get());
+}
+
+TV_FUNCTION(tail, "tail(n, seq)", {"n", Conv::U64}) { return tail_impl(a.u64(0), a[1]); }
+
+TV_FUNCTION(last, "last(seq)") {
+    Ref t = steal(tail_impl(1, a[0]));
+    if (!t) return nullptr;
+    Ref zero = steal(PyLong_FromLong(0));
+    return zero ? PyObject_GetItem(t.get(), zero.get()) : nullptr;
+}
+
+TV_FUNCTION(get, "get(ind, coll, *rest)") {
+    PyObject *ind = a[0], *coll = a[1];
+    if (a.nrest > 1) {
+        PyErr_SetString(PyExc_TypeError, "get takes at most 3 arguments");
+        return nullptr;
+    }
+    PyObject* deflt = a.nrest ? a.rest[0] : nullptr;
+    if (!PyList_Check(ind)) return lookup(coll, ind, deflt);
+    // The walk stops at the shorter of the list's length at the start and its current one:
+    // a lookup may run Python code that shrinks it.
+    Py_ssize_t n = PyList_GET_SIZE(ind);
+    Ref out = steal(PyTuple_New(n));
+    if (!out) return nullptr;
+    Py_ssize_t i = 0;
+    for (; i < n && i < PyList_GET_SIZE(ind); ++i) {
+        Ref key = borrow(PyList_GET_ITEM(ind, i));
+        PyObject* v = lookup(coll, key.get(), deflt);
+        if (!v) return nullptr;
+        PyTuple_SET_ITEM(out.get(), i, v);
+    }
+    if (i < n) return PyTuple_GetSlice(out.get(), 0, i);
+    return out.release();
+}
+
+TV_FUNCTION(peek, "peek(seq)") {
+    Ref it = steal(PyObject_GetIter(a[0]));
+    if (!it) return nullptr;
+    Ref head = steal(next_or_stop(it.get()));
+    if (!head) return nullptr;
+    Ref chain = import_attr("itertools", "chain");
+    if (!chain) return nullptr;
+    Ref one = steal(PyTuple_Pack(1, head.get()));
+    if (!one) return nullptr;
+    PyObject* args[] = {one.get(), it.get()};
+    Ref rest = steal(PyObject_Vectorcall(chain.get(), args, 2, nullptr));
+    if (!rest) return ffi_err();
+    return PyTuple_Pack(2, head.get(), rest.get());
+}
+
+TV_FUNCTION(cons, "cons(el, seq)") {
+    PyObject* chain = cached_attr(CHAIN);
+    if (!chain) return nullptr;
+    Ref one = steal(PyTuple_Pack(1, a[0]));
+    if (!one) return nullptr;
+    PyObject* args[] = {one.get(), a[1]};
+    PyObject* r = PyObject_Vectorcall(chain, args, 2, nullptr);
+    return r ? r : ffi_err();
+}
+
+TV_FUNCTION(count, "count(seq)") { return count_impl(a[0]); }

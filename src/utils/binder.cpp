@@ -1,0 +1,272 @@
+#include "utils/binder.hpp"
+
+#include "utils/registry.hpp"
+
+#include <cstring>
+#include <string_view>
+
+namespace tv {
+
+Ref Args::rest_tuple() const {
+    if (rest_owner && nrest == PyTuple_GET_SIZE(rest_owner)) return borrow(rest_owner);
+    PyObject* t = PyTuple_New(nrest);
+    if (!t) return Ref();
+    for (Py_ssize_t i = 0; i < nrest; ++i) PyTuple_SET_ITEM(t, i, Py_NewRef(rest[i]));
+    return steal(t);
+}
+
+namespace {
+
+[[noreturn]] void bad_declaration(const char* text) {
+    // A malformed declaration is a programming error in this tree: fail loudly at load.
+    Py_FatalError(text);
+}
+
+PyObject* default_of(std::string_view text, const char* decl) {
+    if (text == "None") return Py_None;
+    if (text == "False") return Py_False;
+    if (text == "True") return Py_True;
+    bad_declaration(decl);
+}
+
+}  // namespace
+
+Sig::Sig(const char* text, const char* owner, std::initializer_list<ConvSpec> convs) {
+    std::string_view s(text);
+    size_t open = s.find('('), close = s.rfind(')');
+    if (open == s.npos || close == s.npos || close < open) bad_declaration(text);
+    name_.assign(s.substr(0, open));
+    display_ = owner ? std::string(owner) + "." + name_ + "()" : name_ + "()";
+    doc_ = std::string(s) + "\n--\n\n";
+    std::string_view list = s.substr(open + 1, close - open - 1);
+    bool after_star = false;
+    int nkwonly = 0;
+    while (!list.empty()) {
+        size_t comma = list.find(", ");
+        std::string_view item = list.substr(0, comma);
+        list = comma == list.npos ? std::string_view() : list.substr(comma + 2);
+        if (item == "$self") continue;
+        if (item.substr(0, 2) == "**") {
+            varkw_ = true;
+            continue;
+        }
+        if (item.substr(0, 1) == "*") {
+            varargs_ = after_star = true;
+            continue;
+        }
+        if (nparams_ == kMaxParams) bad_declaration(text);
+        Param& p = params_[nparams_++];
+        size_t eq = item.find('=');
+        p.name.assign(item.substr(0, eq));
+        if (eq != item.npos) p.deflt = default_of(item.substr(eq + 1), text);
+        if (after_star) {
+            if (!p.deflt) bad_declaration(text);  // keyword-only parameters all have defaults
+            ++nkwonly;
+        } else {
+            ++npos_;
+            if (!p.deflt) {
+                if (nreq_ != npos_ - 1) bad_declaration(text);  // required ones come first
+                ++nreq_;
+            }
+        }
+    }
+    (void)nkwonly;
+    for (const ConvSpec& c : convs) {
+        int i = 0;
+        while (i < nparams_ && params_[i].name != c.name) ++i;
+        if (i == nparams_) bad_declaration(text);
+        params_[i].conv = c.conv;
+        simple_ = false;
+    }
+}
+
+bool Sig::keyword(Args& a, bool* filled, PyObject* key, PyObject* value) const {
+    Py_ssize_t len = 0;
+    const char* utf8 = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &len) : nullptr;
+    if (!utf8) PyErr_Clear();  // unreadable names match nothing
+    if (utf8) {
+        for (int i = 0; i < nparams_; ++i) {
+            const std::string& n = params_[i].name;
+            if ((size_t)len == n.size() && std::memcmp(utf8, n.data(), len) == 0) {
+                if (filled[i]) {
+                    PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%S'",
+                                 display_.c_str(), key);
+                    return false;
+                }
+                filled[i] = true;
+                a.v[i] = value;
+                return true;
+            }
+        }
+    }
+    if (!varkw_) {
+        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'",
+                     display_.c_str(), key);
+        return false;
+    }
+    if (!a.kwargs) {
+        a.kwargs = steal(PyDict_New());
+        if (!a.kwargs) return false;
+    }
+    return PyDict_SetItem(a.kwargs.get(), key, value) == 0;
+}
+
+namespace {
+
+bool too_many(const char* display, int nreq, int npos, Py_ssize_t n) {
+    const char* verb = n == 1 ? "was" : "were";
+    if (nreq == npos)
+        PyErr_Format(PyExc_TypeError, "%s takes %d positional arguments but %zd %s given",
+                     display, npos, n, verb);
+    else
+        PyErr_Format(PyExc_TypeError,
+                     "%s takes from %d to %d positional arguments but %zd %s given", display,
+                     nreq, npos, n, verb);
+    return false;
+}
+
+bool add_note(const std::string& pname) {
+    PyObject* exc = PyErr_GetRaisedException();
+    if (!exc) return false;
+    PyObject* note = PyUnicode_FromFormat("while processing '%s'", pname.c_str());
+    PyObject* r = note ? PyObject_CallMethod(exc, "add_note", "O", note) : nullptr;
+    Py_XDECREF(note);
+    if (!r) PyErr_Clear();  // the original error matters more than the note
+    Py_XDECREF(r);
+    PyErr_SetRaisedException(exc);
+    return false;
+}
+
+bool to_bool(PyObject* o, bool* out) {
+    if (PyBool_Check(o)) {
+        *out = o == Py_True;
+        return true;
+    }
+    if (o == Py_None) {
+        PyErr_SetString(PyExc_TypeError, "'None' is not an instance of 'bool'");
+        return false;
+    }
+    PyTypeObject* tp = Py_TYPE(o);
+    Ref mod = steal(PyType_GetModuleName(tp));
+    Ref nm = steal(PyType_GetName(tp));
+    if (!mod || !nm) PyErr_Clear();
+    if (mod && nm && PyUnicode_Check(mod.get()) &&
+        PyUnicode_CompareWithASCIIString(mod.get(), "numpy") == 0 &&
+        (PyUnicode_CompareWithASCIIString(nm.get(), "bool_") == 0 ||
+         PyUnicode_CompareWithASCIIString(nm.get(), "bool") == 0) &&
+        tp->tp_as_number && tp->tp_as_number->nb_bool) {
+        int r = tp->tp_as_number->nb_bool(o);
+        if (r < 0) return false;
+        *out = r != 0;
+        return true;
+    }
+    Ref qual = steal(PyType_GetQualName(tp));
+    if (!qual) return false;
+    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of 'bool'", qual.get());
+    return false;
+}
+
+bool to_u64(PyObject* o, uint64_t* out) {
+    Ref idx;
+    if (!PyLong_Check(o)) {
+        idx = steal(PyNumber_Index(o));
+        if (!idx) return false;
+        o = idx.get();
+    }
+    unsigned long long v = PyLong_AsUnsignedLongLong(o);
+    if (v == (unsigned long long)-1 && PyErr_Occurred()) return false;
+    *out = v;
+    return true;
+}
+
+bool to_i64(PyObject* o, int64_t* out) {
+    long v = PyLong_AsLong(o);
+    if (v == -1 && PyErr_Occurred()) return false;
+    *out = v;
+    return true;
+}
+
+}  // namespace
+
+bool Sig::convert(Args& a) const {
+    for (int i = 0; i < nparams_; ++i) {
+        bool ok = true;
+        switch (params_[i].conv) {
+            case Conv::Any: break;
+            case Conv::Bool: ok = to_bool(a.v[i], &a.c[i].b); break;
+            case Conv::U64: ok = to_u64(a.v[i], &a.c[i].u); break;
+            case Conv::I64: ok = to_i64(a.v[i], &a.c[i].i); break;
+        }
+        if (!ok) return add_note(params_[i].name);
+    }
+    return true;
+}
+
+bool Sig::bind_slow(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject* kwdict) const {
+    a.self = self;
+    a.rest_owner = nullptr;
+    if (nargs > npos_ && !varargs_) return too_many(display_.c_str(), nreq_, npos_, nargs);
+    bool filled[kMaxParams] = {};
+    Py_ssize_t take = nargs < npos_ ? nargs : npos_;
+    for (Py_ssize_t i = 0; i < take; ++i) {
+        a.v[i] = args[i];
+        filled[i] = true;
+    }
+    a.rest = args + take;
+    a.nrest = nargs - take;
+    if (kwnames) {
+        Py_ssize_t nk = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < nk; ++k)
+            if (!keyword(a, filled, PyTuple_GET_ITEM(kwnames, k), args[nargs + k])) return false;
+    } else if (kwdict) {
+        Py_ssize_t pos = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(kwdict, &pos, &key, &value))
+            if (!keyword(a, filled, key, value)) return false;
+    }
+    int missing = 0;
+    for (int i = 0; i < nreq_; ++i) missing += !filled[i];
+    if (missing) {
+        std::string list;
+        int seen = 0;
+        for (int i = 0; i < nreq_; ++i) {
+            if (filled[i]) continue;
+            if (seen) list += missing == 2 ? " and " : (seen == missing - 1 ? ", and " : ", ");
+            list += "'" + params_[i].name + "'";
+            ++seen;
+        }
+        PyErr_Format(PyExc_TypeError, "%s missing %d required positional argument%s: %s",
+                     display_.c_str(), missing, missing == 1 ? "" : "s", list.c_str());
+        return false;
+    }
+    for (int i = 0; i < nparams_; ++i)
+        if (!filled[i]) a.v[i] = params_[i].deflt;
+    return simple_ || convert(a);
+}
+
+bool Sig::bind_tuple(Args& a, PyObject* self, PyObject* args, PyObject* kwargs) const {
+    Py_ssize_t n = args ? PyTuple_GET_SIZE(args) : 0;
+    PyObject* const* items = args ? &PyTuple_GET_ITEM(args, 0) : nullptr;
+    if (kwargs && PyDict_GET_SIZE(kwargs) == 0) kwargs = nullptr;
+    if (!bind_slow(a, self, items, n, nullptr, kwargs)) return false;
+    if (a.nrest && a.nrest == n) a.rest_owner = args;
+    return true;
+}
+
+FnDecl::FnDecl(const char* text, const char* owner, Body b, PyCFunction fast, PyCFunction tuple,
+               std::initializer_list<ConvSpec> convs)
+    : sig(text, owner, convs), body(b) {
+    def.ml_name = sig.name().c_str();
+    def.ml_doc = sig.doc();
+    if (sig.takes_varkw()) {
+        def.ml_meth = tuple;
+        def.ml_flags = METH_VARARGS | METH_KEYWORDS;
+    } else {
+        def.ml_meth = fast;
+        def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
+    }
+    if (!owner) register_function(this);
+}
+
+}  // namespace tv

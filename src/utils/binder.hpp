@@ -1,0 +1,140 @@
+// Argument binding. Every callable is declared once by its text signature (plus the
+// conversions of its integer and boolean parameters); that one declaration yields both the
+// docstring the interpreter reads __text_signature__ from and the binder's parameter table.
+//
+//   TV_FUNCTION(tail, "tail(n, seq)", {"n", tv::Conv::U64}) { ... a.u(0) ... }
+//
+// The body receives Args: borrowed parameter values in declaration order (keyword-only ones
+// after the positional ones), converted integers/booleans beside them, and the variadic tail.
+#pragma once
+#include "utils/errors.hpp"
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+namespace tv {
+
+enum class Conv : uint8_t { Any, Bool, U64, I64 };
+
+struct ConvSpec {
+    const char* name;
+    Conv conv;
+};
+
+inline constexpr int kMaxParams = 8;
+
+struct Args {
+    PyObject* self;                 // the module, or the instance for methods
+    PyObject* v[kMaxParams];        // bound values (borrowed); defaults filled in
+    union {
+        int64_t i;
+        uint64_t u;
+        bool b;
+    } c[kMaxParams];                // converted values, for parameters that declare one
+    PyObject* const* rest;          // the variadic tail (borrowed view)
+    Py_ssize_t nrest;
+    PyObject* rest_owner;           // the tuple `rest` points into, when there is one
+    Ref kwargs;                     // **kwargs (a new dict), when the callable takes it
+
+    PyObject* operator[](int i) const { return v[i]; }
+    int64_t i64(int k) const { return c[k].i; }
+    uint64_t u64(int k) const { return c[k].u; }
+    bool flag(int k) const { return c[k].b; }
+    // The variadic tail as a tuple (a new reference; shares the caller's tuple when possible).
+    Ref rest_tuple() const;
+};
+
+struct Param {
+    std::string name;
+    PyObject* deflt = nullptr;  // nullptr: required. Only None/False/True defaults exist.
+    Conv conv = Conv::Any;
+};
+
+class Sig {
+public:
+    // `text` is the text signature: "name(a, b=None, *rest, key=None, **kw)"; `owner`
+    // names the class for methods ("Some" gives the display name "Some.map()").
+    Sig(const char* text, const char* owner, std::initializer_list<ConvSpec> convs);
+
+    const std::string& name() const { return name_; }
+    const char* doc() const { return doc_.c_str(); }
+    const char* display() const { return display_.c_str(); }
+    bool takes_varkw() const { return varkw_; }
+
+    // Fast-call convention: positional values then keyword values after them, named by
+    // `kwnames`. Returns false with an exception set on a binding or conversion error.
+    bool bind(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+              PyObject* kwnames) const {
+        if (!kwnames && simple_ && nargs >= npos_ && (nargs == npos_ || varargs_)) {
+            // Hot path: only positionals, nothing to convert, no keyword work.
+            a.self = self;
+            for (int i = 0; i < npos_; ++i) a.v[i] = args[i];
+            for (int i = npos_; i < nparams_; ++i) a.v[i] = params_[i].deflt;
+            a.rest = args + npos_;
+            a.nrest = nargs - npos_;
+            a.rest_owner = nullptr;
+            return true;
+        }
+        return bind_slow(a, self, args, nargs, kwnames, nullptr);
+    }
+    // Tuple/dict convention (tp_new, tp_call, METH_VARARGS).
+    bool bind_tuple(Args& a, PyObject* self, PyObject* args, PyObject* kwargs) const;
+
+private:
+    bool bind_slow(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                   PyObject* kwnames, PyObject* kwdict) const;
+    bool keyword(Args& a, bool* filled, PyObject* key, PyObject* value) const;
+    bool convert(Args& a) const;
+
+    std::string name_, display_, doc_;
+    Param params_[kMaxParams];
+    int npos_ = 0, nreq_ = 0, nparams_ = 0;
+    bool varargs_ = false, varkw_ = false, simple_ = true;
+};
+
+using Body = PyObject* (*)(Args&);
+
+// A module function or method: its declaration, binder and method definition in one.
+struct FnDecl {
+    FnDecl(const char* text, const char* owner, Body body, PyCFunction fast, PyCFunction tuple,
+           std::initializer_list<ConvSpec> convs = {});
+    Sig sig;
+    Body body;
+    PyMethodDef def;
+};
+
+template <class Tag>
+struct Trampoline {
+    static PyObject* fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
+        Args a;
+        if (!Tag::decl.sig.bind(a, self, args, nargs, kwnames)) return nullptr;
+        return guard<PyObject*>(nullptr, [&] { return Tag::body(a); });
+    }
+    static PyObject* tuple(PyObject* self, PyObject* args, PyObject* kwargs) {
+        Args a;
+        if (!Tag::decl.sig.bind_tuple(a, self, args, kwargs)) return nullptr;
+        return guard<PyObject*>(nullptr, [&] { return Tag::body(a); });
+    }
+};
+
+}  // namespace tv
+
+#define TV_DECLARE_(TAG, OWNER, SIG, ...)                                                   \
+    namespace {                                                                             \
+    struct TAG {                                                                            \
+        static PyObject* body(::tv::Args& a);                                               \
+        static ::tv::FnDecl decl;                                                           \
+    };                                                                                      \
+    ::tv::FnDecl TAG::decl{SIG, OWNER, &TAG::body,                                          \
+                           (PyCFunction)(void (*)(void))&::tv::Trampoline<TAG>::fast,       \
+                           (PyCFunction)(void (*)(void))&::tv::Trampoline<TAG>::tuple,      \
+                           {__VA_ARGS__}};                                                  \
+    }                                                                                       \
+    PyObject* TAG::body([[maybe_unused]] ::tv::Args& a)
+
+// A module function, registered under its name for the module's registration table.
+#define TV_FUNCTION(NAME, SIG, ...) TV_DECLARE_(fn_##NAME, nullptr, SIG, __VA_ARGS__)
+// A method of class CLS; use CLS##_##NAME##_m::decl.def in the type's method table.
+#define TV_METHOD(CLS, NAME, SIG, ...) TV_DECLARE_(CLS##_##NAME##_m, #CLS, SIG, __VA_ARGS__)

@@ -1,0 +1,38 @@
+#include "utils/cached.hpp"
+
+#include "utils/errors.hpp"
+
+#include <cstring>
+#include <string>
+
+namespace tv {
+
+CachedAttr ISLICE{"itertools", "islice", {}};
+CachedAttr CHAIN{"itertools", "chain", {}};
+CachedAttr CHAIN_FROM_ITERABLE{"itertools", "chain.from_iterable", {}};
+CachedAttr SEQUENCE_ABC{"collections.abc", "Sequence", {}};
+CachedAttr BUILTINS_MAP{"builtins", "map", {}};
+CachedAttr SIGNATURE{"inspect", "signature", {}};
+
+Ref import_attr(const char* module, const char* path) {
+    Ref name = steal(PyUnicode_FromString(module));
+    if (!name) return Ref();
+    Ref obj = steal(PyImport_Import(name.get()));
+    const char* p = path;
+    while (obj) {
+        const char* dot = std::strchr(p, '.');
+        std::string part = dot ? std::string(p, dot - p) : std::string(p);
+        obj = steal(PyObject_GetAttrString(obj.get(), part.c_str()));
+        if (!dot) break;
+        p = dot + 1;
+    }
+    if (!obj) ffi_err();
+    return obj;
+}
+
+PyObject* cached_attr(CachedAttr& c) {
+    if (PyObject* v = c.cell.peek()) return v;
+    return c.cell.get([&] { return import_attr(c.module, c.path).release(); });
+}
+
+}  // namespace tv

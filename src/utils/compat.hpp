@@ -1,0 +1,42 @@
+// The one place where differences between the supported interpreters are papered over.
+// Everything else in the tree is written against the 3.13 C API.
+#pragma once
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#if PY_VERSION_HEX < 0x030B0000
+#error "tarvel needs CPython 3.11 or newer"
+#endif
+
+#if PY_VERSION_HEX < 0x030C0000
+// 3.11 keeps the (type, value, traceback) triple; normalise it into one exception object.
+static inline PyObject* PyErr_GetRaisedException(void) {
+    PyObject *t, *v, *tb;
+    PyErr_Fetch(&t, &v, &tb);
+    if (!t) return nullptr;
+    PyErr_NormalizeException(&t, &v, &tb);
+    if (tb) PyException_SetTraceback(v, tb);
+    Py_XDECREF(t);
+    Py_XDECREF(tb);
+    return v;
+}
+static inline void PyErr_SetRaisedException(PyObject* exc) {
+    if (!exc) return;
+    PyObject* tb = PyException_GetTraceback(exc);
+    PyErr_Restore(Py_NewRef((PyObject*)Py_TYPE(exc)), exc, tb);
+}
+#endif
+
+#if PY_VERSION_HEX < 0x030D0000
+// Before 3.13 the module name of a type is only reachable through its __module__ attribute.
+static inline PyObject* PyType_GetModuleName(PyTypeObject* tp) {
+    return PyObject_GetAttrString((PyObject*)tp, "__module__");
+}
+#endif
+
+// The integer fast hash reads the 3.12+ compact-integer layout (lv_tag + first digit).
+#if PY_VERSION_HEX >= 0x030C0000
+#define TV_HAVE_LV_TAG 1
+#else
+#define TV_HAVE_LV_TAG 0
+#endif

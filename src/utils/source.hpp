@@ -1,0 +1,82 @@
+// Element sources. An exact list is read live by index (appends made while reading are
+// seen; once the end was reached the source stays exhausted); anything else is read
+// through its iterator, which is asked again after its end.
+#pragma once
+#include "utils/errors.hpp"
+
+namespace tv {
+
+// One step of an iterator: a new reference, or nullptr for the end (no exception) or an
+// error (exception set). StopIteration raised explicitly by the iterator counts as the end.
+inline PyObject* iter_next(PyObject* it) noexcept {
+    PyObject* r = (*Py_TYPE(it)->tp_iternext)(it);
+    if (!r && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
+        PyErr_Clear();
+    }
+    return r;
+}
+
+// PEP 424 hint of an iterator, 0 when it has none or fails.
+inline Py_ssize_t hint_or_zero(PyObject* it) noexcept {
+    Py_ssize_t n = PyObject_LengthHint(it, 0);
+    if (n < 0) {
+        PyErr_Clear();
+        return 0;
+    }
+    return n;
+}
+
+class PySource {
+public:
+    PySource() = default;
+    // Returns false with the error of iter(obj) set.
+    bool open(PyObject* obj) noexcept {
+        if (PyList_CheckExact(obj)) {
+            obj_ = borrow(obj);
+            list_ = true;
+            return true;
+        }
+        obj_ = steal(PyObject_GetIter(obj));
+        return bool(obj_);
+    }
+    bool is_list() const { return list_; }
+    PyObject* object() const { return obj_.get(); }
+
+    // New reference, or nullptr for end (no exception) / error (exception set).
+    PyObject* next() noexcept {
+        if (list_) {
+            if (exhausted_) return nullptr;
+            PyObject* l = obj_.get();
+            if ((Py_ssize_t)index_ >= PyList_GET_SIZE(l)) {
+                exhausted_ = true;
+                return nullptr;
+            }
+            return Py_NewRef(PyList_GET_ITEM(l, index_++));
+        }
+        return obj_ ? iter_next(obj_.get()) : nullptr;
+    }
+    // Remaining elements: exact for lists, the iterator's own hint otherwise.
+    Py_ssize_t remaining() const noexcept {
+        if (list_) {
+            if (exhausted_) return 0;
+            Py_ssize_t n = PyList_GET_SIZE(obj_.get()) - (Py_ssize_t)index_;
+            return n > 0 ? n : 0;
+        }
+        return obj_ ? hint_or_zero(obj_.get()) : 0;
+    }
+    int traverse(visitproc visit, void* arg) const {
+        Py_VISIT(obj_.get());
+        return 0;
+    }
+    void clear() { obj_.reset(); exhausted_ = true; }
+    bool valid() const { return bool(obj_); }
+
+private:
+    Ref obj_;
+    size_t index_ = 0;
+    bool list_ = false;
+    bool exhausted_ = false;
+};
+
+}  // namespace tv

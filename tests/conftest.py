@@ -1,0 +1,19 @@
+import os
+import sys
+
+import pytest
+
+sys.path.insert(0, os.path.dirname(__file__))
+
+from hypothesis import settings  # noqa: E402
+
+settings.register_profile("ci", max_examples=150, deadline=None)
+settings.register_profile("dev", max_examples=60, deadline=None)
+settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "dev"))
+
+
+@pytest.fixture(scope="session")
+def tv():
+    import tarvel._tarvel as mod
+
+    return mod
