@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Builds tarvel and runs the whole test suite on every CPython >= 3.11 found on this
+# machine, then once more on 3.13 against an AddressSanitizer + UBSan build.
+# Needs only the interpreters and network access to PyPI; everything else is installed
+# into throwaway virtual environments under build/test/.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+work="$root/build/test"
+mkdir -p "$work"
+export HYPOTHESIS_PROFILE=${HYPOTHESIS_PROFILE:-ci}
+export PIP_DISABLE_PIP_VERSION_CHECK=1
+
+# Interpreters: what PATH offers, plus pyenv's installs. One per minor version.
+candidates=()
+for name in python3 python3.11 python3.12 python3.13 python3.14; do
+  p=$(command -v "$name" 2>/dev/null) && candidates+=("$p")
+done
+if command -v pyenv >/dev/null 2>&1; then
+  for p in "$(pyenv root)"/versions/3.*/bin/python; do [ -x "$p" ] && candidates+=("$p"); done
+fi
+declare -A chosen=()
+for p in "${candidates[@]}"; do
+  v=$("$p" -c 'import sys; print("%d.%d" % sys.version_info[:2]) if sys.version_info >= (3, 11) else None' 2>/dev/null) || continue
+  [[ -z "$v" || "$v" == None || -n "${chosen[$v]:-}" ]] && continue
+  # pyenv shims may resolve to an interpreter that is not installed; check it runs a venv.
+  "$p" -c 'import venv' 2>/dev/null || continue
+  chosen[$v]=$p
+done
+if [ ${#chosen[@]} -eq 0 ]; then
+  echo "no CPython >= 3.11 found" >&2
+  exit 1
+fi
+
+failed=()
+run_suite() {  # label python sanitize
+  local label=$1 py=$2 sanitize=$3
+  local venv="$work/venv-$label"
+  echo "=== $label: $("$py" -c 'import sys; print(sys.version.split()[0])') ($py)"
+  if [ ! -x "$venv/bin/python" ]; then
+    "$py" -m venv "$venv" || return 1
+  fi
+  "$venv/bin/python" -m pip install -q --upgrade pip >/dev/null 2>&1
+  "$venv/bin/python" -m pip install -q pytest hypothesis numpy scikit-build-core ninja cmake || return 1
+  local env=(TARVEL_SANITIZE=$sanitize)
+  env "${env[@]}" "$venv/bin/python" -m pip install -q --no-build-isolation --force-reinstall --no-deps \
+      -Cbuild-dir="$work/build-$label" "$root" || return 1
+  local pre=()
+  if [ "$sanitize" = ON ]; then
+    pre=(env LD_PRELOAD="$(g++ -print-file-name=libasan.so)"
+         ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+  fi
+  # Run from a scratch directory so that the installed package, not the tree, is imported.
+  (cd "$work" && "${pre[@]}" "$venv/bin/python" -m pytest "$root/tests" -q -p no:cacheprovider \
+      -o addopts="" --rootdir "$root")
+  local rc=$?
+  if [ $rc -eq 5 ]; then
+    echo "pytest collected no tests on $label: the suite is broken" >&2
+  fi
+  return $rc
+}
+
+for v in $(printf '%s\n' "${!chosen[@]}" | sort -V); do
+  run_suite "py$v" "${chosen[$v]}" OFF || failed+=("py$v")
+done
+if [ -n "${chosen[3.13]:-}" ]; then
+  run_suite "py3.13-asan" "${chosen[3.13]}" ON || failed+=("py3.13-asan")
+else
+  echo "no CPython 3.13: sanitizer run skipped" >&2
+  failed+=("asan(no 3.13)")
+fi
+
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "FAILED: ${failed[*]}" >&2
+  exit 1
+fi
+echo "all suites passed: $(printf '%s ' $(printf '%s\n' "${!chosen[@]}" | sort -V)) + asan"

@@ -1,0 +1,86 @@
+"""The module frame: import, registration order, exported symbols, internal errors."""
+
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import tarvel
+import tarvel._tarvel as m
+
+# The complete order of __all__ once every family is built; the module registers the names
+# it implements in this relative order.
+FULL_ORDER = (
+    "Some NothingType Option Ok Err Result Nothing first_opt last_opt nth_opt get_opt "
+    "get_in_opt peek_opt NativeIter count first second last nth get isdistinct frequencies "
+    "topk peek take drop take_nth tail cons concat concatv interpose interleave sliding_window "
+    "partition partition_all merge_sorted diff groupby countby reduceby mapcat pluck remove "
+    "accumulate iterate unique join curry identity apply pipe do compose compose_left "
+    "complement juxt excepts memoize thread_first thread_last flip merge merge_with assoc "
+    "dissoc assoc_in update_in get_in keymap valmap itemmap keyfilter valfilter itemfilter Iter"
+).split()
+
+
+def test_all_is_a_list_in_registration_order():
+    assert isinstance(m.__all__, list)
+    assert len(set(m.__all__)) == len(m.__all__)
+    assert set(m.__all__) <= set(FULL_ORDER)
+    positions = [FULL_ORDER.index(n) for n in m.__all__]
+    assert positions == sorted(positions)
+
+
+def test_every_listed_name_is_an_attribute():
+    for name in m.__all__:
+        obj = getattr(m, name)
+        if isinstance(obj, type):
+            assert obj.__module__ == "tarvel._tarvel"
+            assert obj.__name__ == name
+
+
+def test_module_docstring_is_empty_not_absent():
+    assert m.__doc__ == ""
+
+
+def test_package_metadata():
+    assert tarvel.__version__
+    assert tarvel.__all__ == list(m.__all__)
+
+
+def test_internal_types_are_not_exported():
+    for hidden in ("PanicException", "InterposeIter", "SlidingWindowIter", "UniqueIter",
+                   "UniqueIntIter", "PluckIter", "empty_iter"):
+        assert not hasattr(m, hidden)
+
+
+def test_native_iter_cannot_be_constructed():
+    assert m.NativeIter.__module__ == "tarvel._tarvel"
+    with pytest.raises(TypeError):
+        m.NativeIter()
+
+
+def test_only_init_symbol_is_exported():
+    nm = subprocess.run(["nm", "-D", "--defined-only", m.__file__], capture_output=True,
+                        text=True)
+    if nm.returncode != 0:
+        pytest.skip("nm not available")
+    symbols = {line.split()[-1] for line in nm.stdout.splitlines() if line.strip()}
+    assert symbols == {"PyInit__tarvel"}
+
+
+def test_reimport_in_fresh_interpreter_and_gil_stays_on():
+    code = textwrap.dedent("""
+        import sys
+        import tarvel._tarvel as m
+        assert m.__doc__ == ""
+        first = m.take
+        del sys.modules["tarvel._tarvel"], sys.modules["tarvel"]
+        import tarvel._tarvel as m2
+        assert m2.take is not first
+        assert list(m2.take(2, [1, 2, 3])) == [1, 2]
+        gil = getattr(sys, "_is_gil_enabled", lambda: True)()
+        print("ok", gil)
+    """)
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["ok", "True"]
