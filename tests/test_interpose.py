@@ -56,7 +56,10 @@ def test_type_and_docs(tv):
     cls = type(it)
     assert cls.__name__ == "InterposeIter" and not hasattr(tv, "InterposeIter")
     assert cls.__doc__ and "interpose" in cls.__doc__
-    assert cls.__length_hint__.__doc__.startswith("k source items yield 2k-1 outputs")
+    assert cls.__length_hint__.__doc__ == (
+        "k source items yield 2k-1 outputs (a separator before every item but\n"
+        "the first). Exact for list sources, the source's own hint otherwise.")
+    assert cls.__length_hint__.__text_signature__ == "($self)"
     assert iter(it) is it
     with pytest.raises(TypeError):
         cls()

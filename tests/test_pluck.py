@@ -62,7 +62,10 @@ def test_result_types_and_docs(tv):
     cls = type(p)
     assert cls.__name__ == "PluckIter" and not hasattr(tv, "PluckIter")
     assert "pluck" in cls.__doc__
-    assert cls.__length_hint__.__doc__.startswith("One output per remaining source element")
+    assert cls.__length_hint__.__doc__ == (
+        "One output per remaining source element (PEP 424): exact for list\n"
+        "sources, the source's own hint otherwise.")
+    assert cls.__length_hint__.__text_signature__ == "($self)"
     assert iter(p) is p
     for other in (tv.pluck([0], [[1]]), tv.pluck(0, [[1]], None)):
         assert type(other).__name__ == "NativeIter"

@@ -90,7 +90,10 @@ def test_sliding_window_type_and_docs(tv):
     cls = type(w)
     assert cls.__name__ == "SlidingWindowIter" and not hasattr(tv, "SlidingWindowIter")
     assert "sliding_window" in cls.__doc__
-    assert cls.__length_hint__.__doc__.startswith("Exact for list sources")
+    assert cls.__length_hint__.__doc__ == (
+        "Exact for list sources (one window per remaining element once\n"
+        "primed), the source's own hint otherwise.")
+    assert cls.__length_hint__.__text_signature__ == "($self)"
     assert iter(w) is w
 
 
@@ -301,6 +304,17 @@ def test_error_mid_chunk_releases_partial(tv, fn, n):
     assert refs[n]() is None  # the partial chunk was released
     rest = next(p)  # the next chunk starts after the lost element
     assert rest[0].v == n + 1
+
+
+@pytest.mark.parametrize("n", [2, 3, 5000])
+def test_chunks_live_list(tv, n):
+    data = list(range(n))
+    p = tv.partition_all(n, data)
+    assert next(p) == tuple(range(n))
+    data.append(n)
+    assert next(p) == (n,)  # a short chunk: the list is exhausted
+    data.append(-1)
+    assert list(p) == []
 
 
 @pytest.mark.parametrize("fn", ["partition", "partition_all"])

@@ -21,28 +21,20 @@ enum class Tail : uint8_t { Drop, Pad, Short };
 // One chunk per step. There is no end flag: a step after the end asks the source again.
 class ChunkStep final : public Step {
 public:
-    ChunkStep(Ref iter, size_t size, Tail tail, Ref pad)
-        : it_(std::move(iter)), next_(Py_TYPE(it_.get())->tp_iternext), n_(size),
-          tail_(tail), pad_(std::move(pad)) {}
+    ChunkStep(PySource src, size_t size, Tail tail, Ref pad)
+        : source_(std::move(src)), n_(size), tail_(tail), pad_(std::move(pad)) {}
 
     PyObject* step() override { return n_ <= kMaxReserve ? step_direct() : step_buffered(); }
 
     int traverse(visitproc visit, void* arg) override {
-        Py_VISIT(it_.get());
+        if (int r = source_.traverse(visit, arg)) return r;
         Py_VISIT(pad_.get());
         return buf_.traverse(visit, arg);
     }
 
 private:
     // One element; nullptr for the end (no exception) or an error.
-    PyObject* pull() {
-        PyObject* x = next_(it_.get());
-        if (!x && PyErr_Occurred()) {
-            if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
-            PyErr_Clear();
-        }
-        return x;
-    }
+    PyObject* pull() { return source_.next(); }
 
     // Small chunks are gathered straight into their tuple (whose empty slots the collector
     // and the deallocator both skip).
@@ -51,13 +43,17 @@ private:
         if (!t) return nullptr;
         PyObject** items = ((PyTupleObject*)t.get())->ob_item;
         size_t k = 0;
-        for (; k < n_; ++k) {
-            PyObject* x = pull();
-            if (!x) {
-                if (PyErr_Occurred()) return nullptr;
-                break;
+        if (source_.is_list()) {
+            k = source_.take_list(items, n_);
+        } else {
+            for (; k < n_; ++k) {
+                PyObject* x = pull();
+                if (!x) {
+                    if (PyErr_Occurred()) return nullptr;
+                    break;
+                }
+                items[k] = x;
             }
-            items[k] = x;
         }
         if (k == n_) return t.release();
         if (k == 0 || tail_ == Tail::Drop) return nullptr;
@@ -97,8 +93,9 @@ private:
         return t;
     }
 
-    Ref it_;
-    iternextfunc next_;
+    // An exact list is read by index: the same live reading as its own iterator, without
+    // the protocol call per element.
+    PySource source_;
     size_t n_;
     Tail tail_;
     Ref pad_;
@@ -108,11 +105,11 @@ private:
 }  // namespace
 
 PyObject* partition_all_impl(uint64_t n, PyObject* seq) {
-    Ref it = steal(PyObject_GetIter(seq));
-    if (!it) return nullptr;
+    PySource src;
+    if (!src.open(seq)) return nullptr;
     // A zero-sized chunk would be "full" at once and repeat forever: nothing is yielded.
     if (n == 0) return empty_iter();
-    return make_native_iter<ChunkStep>(std::move(it), (size_t)n, Tail::Short, Ref());
+    return make_native_iter<ChunkStep>(std::move(src), (size_t)n, Tail::Short, Ref());
 }
 
 }  // namespace tv::seq
@@ -127,11 +124,11 @@ TV_FUNCTION(partition, "partition(n, seq, *rest)", {"n", Conv::I64}) {
     }
     int64_t n = a.i64(0);
     if (n < 1) return empty_iter();
-    Ref it = steal(PyObject_GetIter(a[1]));
-    if (!it) return nullptr;
+    PySource src;
+    if (!src.open(a[1])) return nullptr;
     Tail tail = a.nrest ? Tail::Pad : Tail::Drop;
     Ref pad = a.nrest ? borrow(a.rest[0]) : Ref();
-    return make_native_iter<ChunkStep>(std::move(it), (size_t)n, tail, std::move(pad));
+    return make_native_iter<ChunkStep>(std::move(src), (size_t)n, tail, std::move(pad));
 }
 
 TV_FUNCTION(partition_all, "partition_all(n, seq)", {"n", Conv::I64}) {
