@@ -380,3 +380,27 @@ def test_leaks(tv):
                     raises=Boom, repeat=500)
     check_leaks(lambda: next(tv.partition(2, data)), watch=w)  # abandoned
     check_leaks(lambda: tv.partition(2, data, pad, pad), watch=w, raises=TypeError)
+
+
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda tv, data: tv.interpose(data, data),
+        lambda tv, data: tv.sliding_window(2, data),
+        lambda tv, data: tv.partition(2, data, data),
+        lambda tv, data: tv.partition_all(2, iter(data)),
+        lambda tv, data: tv.pluck(0, data),
+        lambda tv, data: tv.pluck([0], iter(data), data),
+    ],
+    ids=["interpose", "sliding_window", "partition", "partition_all", "pluck", "pluck-many"],
+)
+def test_cycles_through_the_iterator_are_collected(tv, make):
+    marker = Tracked(0)
+    data = [[marker], [marker], [marker]]
+    it = make(tv, data)
+    next(it)
+    data.append(it)  # the iterator holds data, data holds the iterator
+    ref = weakref.ref(marker)
+    del marker, data, it
+    gc.collect()
+    assert ref() is None
