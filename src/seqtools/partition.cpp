@@ -6,7 +6,6 @@
 #include "utils/refvec.hpp"
 #include "utils/source.hpp"
 
-
 namespace tv::seq {
 
 namespace {
