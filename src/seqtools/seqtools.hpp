@@ -15,3 +15,17 @@ PyObject* count_impl(PyObject* seq);
 PyObject* islice_call(PyObject* const* args, size_t nargs);
 
 }  // namespace tv::seq
+
+namespace tv::seq {
+
+// An interpose iterator that has read nothing yet: an empty seq yields nothing instead of
+// raising StopIteration at the call.
+PyObject* interpose_lazy(PyObject* el, PyObject* seq);
+// Overlapping windows of n consecutive elements (n already known to be >= 0); the first
+// n - 1 elements are read during the call.
+PyObject* sliding_window_impl(uint64_t n, PyObject* seq);
+// Chunks of n elements, the last one possibly shorter; iter(seq) is called even for n = 0,
+// which yields nothing.
+PyObject* partition_all_impl(uint64_t n, PyObject* seq);
+
+}  // namespace tv::seq

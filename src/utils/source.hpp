@@ -56,6 +56,22 @@ public:
         }
         return obj_ ? iter_next(obj_.get()) : nullptr;
     }
+    // List form only: up to `max` elements in one go (new references written to `out`),
+    // exactly as that many next() calls would give them; returns how many were taken.
+    size_t take_list(PyObject** out, size_t max) noexcept {
+        if (exhausted_) return 0;
+        PyObject* l = obj_.get();
+        Py_ssize_t avail = PyList_GET_SIZE(l) - (Py_ssize_t)index_;
+        size_t k = max;
+        if (avail <= 0 || (size_t)avail < max) {
+            exhausted_ = true;
+            k = avail > 0 ? (size_t)avail : 0;
+        }
+        PyObject** items = ((PyListObject*)l)->ob_item + index_;
+        for (size_t i = 0; i < k; ++i) out[i] = Py_NewRef(items[i]);
+        index_ += k;
+        return k;
+    }
     // Remaining elements: exact for lists, the iterator's own hint otherwise.
     Py_ssize_t remaining() const noexcept {
         if (list_) {

@@ -1,0 +1,167 @@
+// pluck: element[ind] for every element of a stream, or a tuple of several lookups.
+#include "seqtools/seqtools.hpp"
+
+#include "utils/binder.hpp"
+#include "utils/native_iter.hpp"
+#include "utils/refvec.hpp"
+#include "utils/registry.hpp"
+#include "utils/source.hpp"
+
+namespace tv::seq {
+
+namespace {
+
+struct PluckState {
+    static constexpr const char* kName = "PluckIter";
+    static constexpr const char* kDoc =
+        "Dedicated iterator for pluck() with one index and no default: one item lookup\n"
+        "per element behind the raw iterator slot, instead of a map over an item getter.";
+    static constexpr const char* kHintDoc =
+        "__length_hint__($self)\n--\n\nOne output per remaining source element (PEP 424): "
+        "exact for list\nsources, the source's own hint otherwise.";
+
+    PluckState(Ref key, PySource src) : ind(std::move(key)), source(std::move(src)) {
+        // An exact int index reads exact tuples and lists in place; their __getitem__
+        // cannot be overridden, so only the error cases need the generic lookup.
+        if (PyLong_CheckExact(ind.get())) {
+            int overflow = 0;
+            long long v = PyLong_AsLongLongAndOverflow(ind.get(), &overflow);
+            if (!overflow && v >= -(long long)PY_SSIZE_T_MAX && v <= (long long)PY_SSIZE_T_MAX) {
+                idx = (Py_ssize_t)v;
+                direct = true;
+            }
+        }
+    }
+
+    Ref ind;
+    PySource source;
+    Py_ssize_t idx = 0;
+    bool direct = false;
+
+    PyObject* next() {
+        Ref x = steal(source.next());
+        if (!x) return nullptr;
+        PyObject* e = x.get();
+        if (direct) {
+            PyObject** items = nullptr;
+            Py_ssize_t size = 0;
+            if (PyTuple_CheckExact(e)) {
+                items = ((PyTupleObject*)e)->ob_item;
+                size = PyTuple_GET_SIZE(e);
+            } else if (PyList_CheckExact(e)) {
+                items = ((PyListObject*)e)->ob_item;
+                size = PyList_GET_SIZE(e);
+            }
+            Py_ssize_t i = idx < 0 ? idx + size : idx;
+            if (items && i >= 0 && i < size) return Py_NewRef(items[i]);
+        }
+        PyObject* r = PyObject_GetItem(e, ind.get());
+        return r ? r : ffi_err();
+    }
+
+    Py_ssize_t hint() { return source.remaining(); }
+
+    int traverse(visitproc visit, void* arg) {
+        Py_VISIT(ind.get());
+        return source.traverse(visit, arg);
+    }
+    void clear() {
+        source.clear();
+        ind.reset();
+    }
+};
+
+using PluckIter = DedicatedIter<PluckState>;
+
+TV_REGISTER("#PluckIter", PluckIter::make_type);
+
+// element[key], or the default for a lookup error when there is one.
+PyObject* lookup(PyObject* e, PyObject* key, PyObject* deflt) {
+    PyObject* r = PyObject_GetItem(e, key);
+    if (r) return r;
+    if (deflt && is_lookup_error()) {
+        PyErr_Clear();
+        return Py_NewRef(deflt);
+    }
+    return ffi_err();
+}
+
+// Index lists and defaults. There is no end flag: a step after the end asks the source again.
+class PluckStep final : public Step {
+public:
+    PluckStep(Ref iter, Ref key, Ref deflt)
+        : it_(std::move(iter)), next_(Py_TYPE(it_.get())->tp_iternext), ind_(std::move(key)),
+          deflt_(std::move(deflt)), many_(PyList_Check(ind_.get())) {}
+
+    PyObject* step() override {
+        Ref x = steal(iter_next_cached());
+        if (!x) return nullptr;
+        if (!many_) return lookup(x.get(), ind_.get(), deflt_.get());
+        PyObject* keys = ind_.get();
+        // A lookup may run Python code that shrinks the key list: the walk stops at the
+        // shorter of its length at the start and its current one.
+        Py_ssize_t n = PyList_GET_SIZE(keys);
+        if (vals_.capacity() == 0) vals_.reserve(4);
+        for (Py_ssize_t i = 0; i < n && i < PyList_GET_SIZE(keys); ++i) {
+            Ref key = borrow(PyList_GET_ITEM(keys, i));
+            PyObject* v = lookup(x.get(), key.get(), deflt_.get());
+            if (!v) {
+                vals_.clear();
+                return nullptr;
+            }
+            vals_.push(v);
+        }
+        PyObject* t = PyTuple_New((Py_ssize_t)vals_.size());
+        if (t) vals_.move_into(t);
+        else vals_.clear();
+        return t;
+    }
+
+    int traverse(visitproc visit, void* arg) override {
+        Py_VISIT(it_.get());
+        Py_VISIT(ind_.get());
+        Py_VISIT(deflt_.get());
+        return vals_.traverse(visit, arg);
+    }
+
+private:
+    PyObject* iter_next_cached() {
+        PyObject* r = next_(it_.get());
+        if (!r && PyErr_Occurred()) {
+            if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
+            PyErr_Clear();
+        }
+        return r;
+    }
+
+    Ref it_;
+    iternextfunc next_;
+    Ref ind_;
+    Ref deflt_;
+    bool many_;
+    RefVec vals_;  // the lookups of the current element
+};
+
+}  // namespace
+
+}  // namespace tv::seq
+
+using namespace tv;
+using namespace tv::seq;
+
+TV_FUNCTION(pluck, "pluck(ind, seqs, *rest)") {
+    if (a.nrest > 1) {
+        PyErr_SetString(PyExc_TypeError, "pluck takes at most 3 arguments");
+        return nullptr;
+    }
+    PyObject* ind = a[0];
+    if (!a.nrest && !PyList_Check(ind)) {
+        PySource src;
+        if (!src.open(a[1])) return nullptr;
+        return PluckIter::create(borrow(ind), std::move(src));
+    }
+    Ref it = steal(PyObject_GetIter(a[1]));
+    if (!it) return nullptr;
+    Ref deflt = a.nrest ? borrow(a.rest[0]) : Ref();
+    return make_native_iter<PluckStep>(std::move(it), borrow(ind), std::move(deflt));
+}
