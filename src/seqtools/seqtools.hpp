@@ -15,3 +15,14 @@ PyObject* count_impl(PyObject* seq);
 PyObject* islice_call(PyObject* const* args, size_t nargs);
 
 }  // namespace tv::seq
+
+namespace tv::seq {
+
+// itertools.chain.from_iterable(seqs) through the cached object.
+PyObject* concat_impl(PyObject* seqs);
+// chain.from_iterable(map(func, seqs)).
+PyObject* mapcat_impl(PyObject* func, PyObject* seqs);
+// The running results of binop over seq, led by `initial` when it is not nullptr.
+PyObject* accumulate_impl(PyObject* binop, PyObject* seq, PyObject* initial);
+
+}  // namespace tv::seq
