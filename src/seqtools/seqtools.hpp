@@ -27,5 +27,11 @@ PyObject* sliding_window_impl(uint64_t n, PyObject* seq);
 // Chunks of n elements, the last one possibly shorter; iter(seq) is called even for n = 0,
 // which yields nothing.
 PyObject* partition_all_impl(uint64_t n, PyObject* seq);
+// itertools.chain.from_iterable(seqs) through the cached object.
+PyObject* concat_impl(PyObject* seqs);
+// chain.from_iterable(map(func, seqs)).
+PyObject* mapcat_impl(PyObject* func, PyObject* seqs);
+// The running results of binop over seq, led by `initial` when it is not nullptr.
+PyObject* accumulate_impl(PyObject* binop, PyObject* seq, PyObject* initial);
 
 }  // namespace tv::seq

@@ -38,9 +38,13 @@ int ni_clear(PyObject* self) {
 void ni_dealloc(PyObject* self) {
     PyTypeObject* tp = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
+    // Lazy results stack (remove(p, remove(p, ...))): the trashcan defers nested
+    // deallocations so that dropping a deep chain does not exhaust the C stack.
+    Py_TRASHCAN_BEGIN(self, ni_dealloc)
     ni_clear(self);
     tp->tp_free(self);
     Py_DECREF(tp);
+    Py_TRASHCAN_END
 }
 
 int ni_traverse(PyObject* self, visitproc visit, void* arg) {

@@ -19,6 +19,7 @@
 #pragma once
 #include "utils/errors.hpp"
 
+#include <exception>
 #include <new>
 #include <string>
 #include <utility>
@@ -53,6 +54,8 @@ inline PyObject* run_step(F&& f) noexcept {
         return f();
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        return panic(e.what());
     } catch (...) {
         return panic("panic in __next__");
     }
@@ -130,9 +133,20 @@ public:
         }
         PyObject* self = type_->tp_alloc(type_, 0);
         if (!self) return nullptr;
+        // The collector must not look at the state before it is built.
+        PyObject_GC_UnTrack(self);
         Object* o = (Object*)self;
         o->busy = 0;
-        new (&o->st) State(std::forward<A>(args)...);
+        bool built = guard<bool>(false, [&] {
+            new (&o->st) State(std::forward<A>(args)...);
+            return true;
+        });
+        if (!built) {
+            type_->tp_free(self);
+            Py_DECREF(type_);
+            return nullptr;
+        }
+        PyObject_GC_Track(self);
         return self;
     }
 
@@ -149,15 +163,20 @@ private:
         Object* o = (Object*)self;
         BusyScope busy(o->busy);
         if (!busy.ok()) return nullptr;
-        Py_ssize_t n = o->st.hint();
-        return n < 0 ? nullptr : PyLong_FromSsize_t(n);
+        return guard<PyObject*>(nullptr, [&]() -> PyObject* {
+            Py_ssize_t n = o->st.hint();
+            return n < 0 ? ffi_err() : PyLong_FromSsize_t(n);
+        });
     }
     static void dealloc(PyObject* self) {
         PyTypeObject* tp = Py_TYPE(self);
         PyObject_GC_UnTrack(self);
+        // Deep chains of iterators over iterators are released without deep recursion.
+        Py_TRASHCAN_BEGIN(self, dealloc)
         ((Object*)self)->st.~State();
         tp->tp_free(self);
         Py_DECREF(tp);
+        Py_TRASHCAN_END
     }
     static int traverse(PyObject* self, visitproc visit, void* arg) {
         Py_VISIT(Py_TYPE(self));

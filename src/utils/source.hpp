@@ -96,3 +96,41 @@ private:
 };
 
 }  // namespace tv
+
+namespace tv {
+
+// An iterator whose tp_iternext is read once, for the hot loops of steps that call it per
+// element. The slot of an iterator's type cannot be lost while the iterator lives (a type
+// that changes __next__ keeps a slot that looks the method up), so the cached function
+// stays valid for the life of the source.
+class IterSource {
+public:
+    // Returns false with the error of iter(obj) set.
+    bool open(PyObject* obj) noexcept {
+        it_ = steal(PyObject_GetIter(obj));
+        if (!it_) return false;
+        next_ = Py_TYPE(it_.get())->tp_iternext;
+        return true;
+    }
+    // New reference, or nullptr for end (no exception) / error (exception set).
+    PyObject* next() noexcept {
+        if (!it_) return nullptr;
+        PyObject* r = next_(it_.get());
+        if (!r && PyErr_Occurred()) {
+            if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
+            PyErr_Clear();
+        }
+        return r;
+    }
+    PyObject* object() const { return it_.get(); }
+    int traverse(visitproc visit, void* arg) const {
+        Py_VISIT(it_.get());
+        return 0;
+    }
+
+private:
+    Ref it_;
+    iternextfunc next_ = nullptr;
+};
+
+}  // namespace tv

@@ -1,0 +1,257 @@
+// Stream combinators: concat, concatv, mapcat (standard-library chains), and interleave,
+// iterate, accumulate, remove (native steps).
+#include "seqtools/seqtools.hpp"
+
+#include "utils/binder.hpp"
+#include "utils/cached.hpp"
+#include "utils/call.hpp"
+#include "utils/native_iter.hpp"
+#include "utils/source.hpp"
+
+#include <cstring>
+#include <vector>
+
+namespace tv::seq {
+
+PyObject* concat_impl(PyObject* seqs) {
+    PyObject* chain = cached_attr(CHAIN_FROM_ITERABLE);
+    if (!chain) return nullptr;
+    return call1(chain, seqs);
+}
+
+PyObject* mapcat_impl(PyObject* func, PyObject* seqs) {
+    PyObject* map = cached_attr(BUILTINS_MAP);
+    if (!map) return nullptr;
+    PyObject* args[] = {func, seqs};
+    Ref mapped = steal(PyObject_Vectorcall(map, args, 2, nullptr));
+    if (!mapped) return ffi_err();
+    return concat_impl(mapped.get());
+}
+
+namespace {
+
+// Round robin over iterators; an exhausted one leaves the rotation, the others keep their
+// order. An error leaves both the iterator and the position where they were, so the next
+// step asks the same iterator again.
+class InterleaveStep final : public Step {
+public:
+    struct Slot {
+        Ref it;
+        iternextfunc next;
+    };
+    explicit InterleaveStep(std::vector<Slot>&& its) noexcept : its_(std::move(its)) {}
+
+    PyObject* step() override {
+        while (!its_.empty()) {
+            if (pos_ >= its_.size()) pos_ = 0;
+            Slot& s = its_[pos_];
+            if (PyObject* x = s.next(s.it.get())) {
+                ++pos_;
+                return x;
+            }
+            if (PyErr_Occurred()) {
+                if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
+                PyErr_Clear();
+            }
+            // Out of the array before it is released: its __del__ may run Python code.
+            Ref dead = std::move(s.it);
+            its_.erase(its_.begin() + (std::ptrdiff_t)pos_);
+        }
+        return nullptr;
+    }
+    int traverse(visitproc visit, void* arg) override {
+        for (const Slot& s : its_) Py_VISIT(s.it.get());
+        return 0;
+    }
+
+private:
+    std::vector<Slot> its_;
+    size_t pos_ = 0;
+};
+
+// x, f(x), f(f(x)), ...; once f has raised there is no current value and every later step
+// ends the iteration.
+class IterateStep final : public Step {
+public:
+    IterateStep(Ref func, Ref x) noexcept : func_(std::move(func)), cur_(std::move(x)) {}
+
+    PyObject* step() override {
+        Ref v = std::move(cur_);
+        if (!v) return nullptr;
+        if (first_) {
+            first_ = false;
+            cur_ = v.dup();
+            return v.release();
+        }
+        PyObject* r = call1(func_.get(), v.get());
+        v.reset();
+        if (!r) return nullptr;
+        cur_ = borrow(r);
+        return r;
+    }
+    int traverse(visitproc visit, void* arg) override {
+        Py_VISIT(func_.get());
+        Py_VISIT(cur_.get());
+        return 0;
+    }
+
+private:
+    Ref func_;
+    Ref cur_;
+    bool first_ = true;
+};
+
+// The number-protocol function behind one of the operator module's binary builtins
+// (operator.add is PyNumber_Add behind a call layer), or nullptr for any other callable.
+// Only a C module can bind a builtin to a module object, so the name check is reliable.
+binaryfunc number_binop(PyObject* f) noexcept {
+    if (Py_TYPE(f) != &PyCFunction_Type) return nullptr;
+    PyObject* self = PyCFunction_GET_SELF(f);
+    if (!self || !PyModule_CheckExact(self)) return nullptr;
+    const char* mod = PyModule_GetName(self);
+    if (!mod) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    if (std::strcmp(mod, "_operator") != 0) return nullptr;
+    static const struct {
+        const char* name;
+        binaryfunc fn;
+    } table[] = {
+        {"add", PyNumber_Add}, {"sub", PyNumber_Subtract}, {"mul", PyNumber_Multiply},
+        {"and_", PyNumber_And}, {"or_", PyNumber_Or},      {"xor", PyNumber_Xor},
+    };
+    const char* name = ((PyCFunctionObject*)f)->m_ml->ml_name;
+    for (const auto& e : table)
+        if (std::strcmp(name, e.name) == 0) return e.fn;
+    return nullptr;
+}
+
+// Running results of binop, optionally led by an initial value. A failing binop keeps the
+// accumulator, so a retried step folds the next element into the same running value.
+class AccumulateStep final : public Step {
+public:
+    AccumulateStep(IterSource&& src, Ref binop, Ref initial) noexcept
+        : src_(std::move(src)), binop_(std::move(binop)), initial_(std::move(initial)),
+          number_(number_binop(binop_.get())) {}
+
+    PyObject* step() override {
+        if (initial_ && !emitted_) {
+            emitted_ = true;
+            acc_ = initial_.dup();
+            return Py_NewRef(initial_.get());
+        }
+        Ref x = steal(src_.next());
+        if (!x) return nullptr;
+        if (!acc_) {
+            acc_ = x.dup();
+            return x.release();
+        }
+        // The accumulator is only replaced by this step, which cannot be re-entered, so it
+        // stays alive through the call without a reference of its own.
+        PyObject* r = number_ ? number_(acc_.get(), x.get())
+                              : call2(binop_.get(), acc_.get(), x.get());
+        if (!r) return ffi_err();
+        acc_.reset(Py_NewRef(r));
+        return r;
+    }
+    int traverse(visitproc visit, void* arg) override {
+        if (int e = src_.traverse(visit, arg)) return e;
+        Py_VISIT(binop_.get());
+        Py_VISIT(initial_.get());
+        Py_VISIT(acc_.get());
+        return 0;
+    }
+
+private:
+    IterSource src_;
+    Ref binop_;
+    Ref initial_;
+    Ref acc_;
+    binaryfunc number_;
+    bool emitted_ = false;
+};
+
+// The elements for which the predicate is false.
+class RemoveStep final : public Step {
+public:
+    RemoveStep(IterSource&& src, Ref pred) noexcept
+        : src_(std::move(src)), pred_(std::move(pred)) {}
+
+    PyObject* step() override {
+        PyObject* pred = pred_.get();
+        for (;;) {
+            Ref x = steal(src_.next());
+            if (!x) return nullptr;
+            Ref r = steal(call1(pred, x.get()));
+            if (!r) return nullptr;
+            PyObject* t = r.get();
+            int truth = t == Py_True ? 1 : t == Py_False ? 0 : PyObject_IsTrue(t);
+            if (truth == 0) return x.release();
+            if (truth < 0) return nullptr;
+        }
+    }
+    int traverse(visitproc visit, void* arg) override {
+        if (int e = src_.traverse(visit, arg)) return e;
+        Py_VISIT(pred_.get());
+        return 0;
+    }
+
+private:
+    IterSource src_;
+    Ref pred_;
+};
+
+}  // namespace
+
+PyObject* accumulate_impl(PyObject* binop, PyObject* seq, PyObject* initial) {
+    IterSource src;
+    if (!src.open(seq)) return nullptr;
+    return make_native_iter<AccumulateStep>(std::move(src), borrow(binop), borrow(initial));
+}
+
+}  // namespace tv::seq
+
+using namespace tv;
+using namespace tv::seq;
+
+TV_FUNCTION(concat, "concat(seqs)") { return concat_impl(a[0]); }
+
+TV_FUNCTION(concatv, "concatv(*seqs)") {
+    Ref seqs = a.rest_tuple();
+    return seqs ? concat_impl(seqs.get()) : nullptr;
+}
+
+TV_FUNCTION(interleave, "interleave(seqs)") {
+    Ref outer = steal(PyObject_GetIter(a[0]));
+    if (!outer) return nullptr;
+    std::vector<InterleaveStep::Slot> its;
+    while (Ref inner = steal(iter_next(outer.get()))) {
+        Ref it = steal(PyObject_GetIter(inner.get()));
+        if (!it) return nullptr;
+        iternextfunc next = Py_TYPE(it.get())->tp_iternext;
+        its.push_back({std::move(it), next});
+    }
+    if (PyErr_Occurred()) return nullptr;
+    return make_native_iter<InterleaveStep>(std::move(its));
+}
+
+TV_FUNCTION(mapcat, "mapcat(func, seqs)") { return mapcat_impl(a[0], a[1]); }
+
+TV_FUNCTION(remove, "remove(predicate, seq)") {
+    IterSource src;
+    if (!src.open(a[1])) return nullptr;
+    return make_native_iter<RemoveStep>(std::move(src), borrow(a[0]));
+}
+
+TV_FUNCTION(accumulate, "accumulate(binop, seq, *rest)") {
+    if (a.nrest > 1) {
+        PyErr_SetString(PyExc_TypeError, "accumulate takes at most 3 arguments");
+        return nullptr;
+    }
+    return accumulate_impl(a[0], a[1], a.nrest ? a.rest[0] : nullptr);
+}
+
+TV_FUNCTION(iterate, "iterate(func, x)") {
+    return make_native_iter<IterateStep>(borrow(a[0]), borrow(a[1]));
+}

@@ -1,0 +1,228 @@
+"""The generic native iterator: type, reentrancy guard, non-fusing steps, cyclic GC."""
+
+import gc
+import operator
+import os
+import subprocess
+import sys
+import weakref
+
+import pytest
+
+from leakcheck import check_leaks
+
+VALUE_AND_OPT = {"Some", "NothingType", "Option", "Ok", "Err", "Result", "Nothing",
+                 "first_opt", "last_opt", "nth_opt", "get_opt", "get_in_opt", "peek_opt"}
+
+
+class Resumable:
+    """An iterator that ends whenever its queue is empty and resumes when it is refilled;
+    items that are exceptions are raised instead of returned."""
+
+    def __init__(self, *items):
+        self.items = list(items)
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        if not self.items:
+            raise StopIteration
+        x = self.items.pop(0)
+        if isinstance(x, BaseException):
+            raise x
+        return x
+
+
+# Each maker builds a NativeIter whose every step runs `hook(x)` (a callback, or a source's
+# __next__) on each element x of `data`, and otherwise passes the elements through.
+def _via_remove(tv, data, hook):
+    return tv.remove(lambda x: hook(x) and False, data)
+
+
+def _via_accumulate(tv, data, hook):
+    return tv.accumulate(lambda a, x: (hook(x), x)[1], data)
+
+
+def _via_interleave(tv, data, hook):
+    return tv.interleave([map(lambda x: (hook(x), x)[1], data)])
+
+
+MAKERS = [_via_remove, _via_accumulate, _via_interleave]
+
+
+def test_type_and_registration(tv):
+    NI = tv.NativeIter
+    assert NI.__module__ == "tarvel._tarvel" and NI.__name__ == "NativeIter"
+    assert NI.__doc__ is None
+    with pytest.raises(TypeError, match="cannot create"):
+        NI()
+    names = tv.__all__
+    pos = names.index("NativeIter")
+    assert set(names[:pos]) <= VALUE_AND_OPT
+    assert not set(names[pos + 1:]) & VALUE_AND_OPT
+    for it in (tv.remove(bool, []), tv.accumulate(operator.add, []), tv.interleave([]),
+               tv.iterate(abs, 1)):
+        assert type(it) is NI
+        assert iter(it) is it
+        assert operator.length_hint(it, 7) == 7
+        assert not hasattr(it, "__length_hint__")
+
+
+@pytest.mark.parametrize("make", MAKERS)
+def test_reentry_caught_lets_the_outer_step_finish(tv, make):
+    seen = []
+
+    def hook(x):
+        with pytest.raises(ValueError, match="^iterator already executing$"):
+            next(box[0])
+        seen.append(x)
+
+    box = [None]
+    box[0] = make(tv, [1, 2, 3], hook)
+    assert list(box[0]) == [1, 2, 3]
+    assert seen == ([2, 3] if make is _via_accumulate else [1, 2, 3])
+
+
+@pytest.mark.parametrize("make", MAKERS)
+def test_reentry_uncaught_is_the_steps_error_and_iterator_stays_usable(tv, make):
+    calls = []
+
+    def hook(x):
+        calls.append(x)
+        if x == 2 and calls.count(2) == 1:
+            next(box[0])
+
+    box = [None]
+    box[0] = it = make(tv, Resumable(1, 2, 3), hook)
+    assert next(it) == 1
+    with pytest.raises(ValueError, match="iterator already executing"):
+        next(it)
+    # The flag was given back: the iterator carries on after the error.
+    assert list(it) == [3]
+
+
+def test_reentry_from_a_source_iterator(tv):
+    class Src:
+        def __iter__(self):
+            return self
+
+        def __next__(self):
+            with pytest.raises(ValueError, match="iterator already executing"):
+                next(it)
+            with pytest.raises(ValueError, match="iterator already executing"):
+                list(it)
+            raise StopIteration
+
+    it = tv.remove(bool, Src())
+    assert list(it) == []
+
+
+@pytest.mark.parametrize("make", MAKERS)
+def test_steps_are_not_fused_and_errors_leave_the_iterator_usable(tv, make):
+    src = Resumable(1, KeyError("boom"), 2)
+    it = make(tv, src, lambda x: None)
+    assert next(it) == 1
+    with pytest.raises(KeyError, match="boom"):
+        next(it)
+    assert next(it) == 2
+    assert next(it, "end") == "end"
+    if make is _via_interleave:
+        # An exhausted inner iterator leaves the rotation: the end is final.
+        src.items.append(3)
+        assert next(it, "end") == "end"
+    else:
+        # The step asks its source again after the end.
+        src.items.append(3)
+        assert list(it) == [3]
+        assert next(it, "end") == "end"
+
+
+def test_generator_raising_on_third_element(tv):
+    def gen():
+        yield 1
+        yield 2
+        raise RuntimeError("third")
+
+    it = tv.remove(lambda x: False, gen())
+    assert [next(it), next(it)] == [1, 2]
+    with pytest.raises(RuntimeError, match="third"):
+        next(it)
+    assert next(it, "end") == "end"  # the generator is asked again and has ended
+    empty = tv.remove(bool, iter([]))
+    assert list(empty) == []
+    assert next(empty, "end") == "end"
+
+
+class Sentinel:
+    pass
+
+
+def _cycle_through_callback(tv, kind):
+    s = Sentinel()
+    box = []
+    if kind == "iterate":
+        it = tv.iterate(lambda x: (box, x)[1], s)
+    elif kind == "accumulate":
+        it = tv.accumulate(lambda a, b: (box, a)[0], [s, 1])
+    elif kind == "remove":
+        it = tv.remove(lambda x: box is None, [s])
+    else:
+        class Inner:
+            def __iter__(self):
+                return self
+
+            def __next__(self):
+                return box
+
+        inner = Inner()
+        inner.hold = s
+        it = tv.interleave([inner])
+    box.append(it)  # the callback (or inner iterator) now reaches its own iterator
+    if kind != "interleave":
+        next(it)  # iterate/accumulate keep the sentinel as their value
+    return weakref.ref(s)
+
+
+@pytest.mark.parametrize("kind", ["iterate", "accumulate", "remove", "interleave"])
+def test_reference_cycles_through_steps_are_collected(tv, kind):
+    ref = _cycle_through_callback(tv, kind)
+    gc.collect()
+    assert ref() is None
+
+
+def test_collection_while_a_step_runs(tv):
+    def pred(x):
+        gc.collect()
+        return x % 2
+
+    assert list(tv.remove(pred, range(6))) == [0, 2, 4]
+
+
+def test_deep_chains_are_released_without_exhausting_the_stack(tv):
+    code = ("import tarvel._tarvel as t\n"
+            "x = []\n"
+            "for _ in range(200000):\n"
+            "    x = t.remove(None, x)\n"
+            "del x\n"
+            "y = 0\n"
+            "for _ in range(200000):\n"
+            "    y = t.iterate(None, y)\n"
+            "del y\n"
+            "print('ok')\n")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                         env=dict(os.environ), timeout=120)
+    assert out.returncode == 0 and out.stdout.strip() == "ok", out.stderr
+
+
+def test_abandoned_half_consumed_iterators_do_not_leak(tv):
+    data = [object() for _ in range(10)]
+
+    def op():
+        for it in (tv.remove(lambda x: False, data), tv.accumulate(lambda a, b: b, data, 0),
+                   tv.interleave([data, iter(data), tuple(data)]),
+                   tv.iterate(lambda x: x, data[0])):
+            next(it)
+            next(it)
+
+    check_leaks(op, watch=data)
