@@ -4,11 +4,6 @@
 #include <new>
 #include <utility>
 
-#if PY_VERSION_HEX < 0x030C0000
-#include <structmember.h>
-#define Py_T_OBJECT_EX T_OBJECT_EX
-#define Py_READONLY READONLY
-#endif
 
 namespace tv::opt {
 

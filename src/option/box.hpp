@@ -3,6 +3,12 @@
 #pragma once
 #include "utils/errors.hpp"
 
+#if PY_VERSION_HEX < 0x030C0000
+#include <structmember.h>  // PyMemberDef and its flags lived here before 3.12
+#define Py_T_OBJECT_EX T_OBJECT_EX
+#define Py_READONLY READONLY
+#endif
+
 namespace tv::opt {
 
 // A few released objects of one exact type, kept for reuse (the interpreter lock guards it).
