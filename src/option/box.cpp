@@ -91,8 +91,22 @@ PyObject* box_richcompare(PyObject* self, PyObject* other, int op, PyTypeObject*
     return PyBool_FromLong(t);
 }
 
+PyObject* reduce_with_state(PyObject* self, PyObject* args) noexcept {
+    // Instances of Python subclasses may carry attributes of their own: pass them on as
+    // the state that unpickling and copying restore.
+    Ref state;
+    if (Py_TYPE(self)->tp_dictoffset != 0) {
+        state = steal(PyObject_GenericGetDict(self, nullptr));
+        if (!state) return ffi_err();
+        if (PyDict_GET_SIZE(state.get()) == 0) state.reset();
+    }
+    if (!state) return Py_BuildValue("OO", (PyObject*)Py_TYPE(self), args);
+    return Py_BuildValue("OOO", (PyObject*)Py_TYPE(self), args, state.get());
+}
+
 PyObject* box_reduce(PyObject* self, PyObject*) noexcept {
-    return Py_BuildValue("O(O)", (PyObject*)Py_TYPE(self), payload(self));
+    Ref args = steal(PyTuple_Pack(1, payload(self)));
+    return args ? reduce_with_state(self, args.get()) : nullptr;
 }
 
 bool set_class_attr(PyTypeObject* tp, const char* name, PyObject* value) noexcept {

@@ -77,7 +77,10 @@ inline PyObject* box_repr(PyObject* self, const char* prefix) noexcept {
     return PyUnicode_FromFormat("%s(%R)", prefix, payload(self));
 }
 
-// __reduce__ of the payload types: (type(self), (payload,)).
+// (type(self), args[, instance dict]) for __reduce__: the dict only for subclass instances
+// that have attributes of their own.
+PyObject* reduce_with_state(PyObject* self, PyObject* args) noexcept;
+// __reduce__ of the payload types: (type(self), (payload,)[, dict]).
 PyObject* box_reduce(PyObject* self, PyObject*) noexcept;
 
 // A method definition with extra flags (METH_STATIC for the namespaces' constructors).

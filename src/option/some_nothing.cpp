@@ -172,7 +172,8 @@ PyObject* nothing_repr(PyObject*) { return PyUnicode_FromString("Nothing"); }
 int nothing_bool(PyObject*) { return 0; }
 
 PyObject* nothing_reduce(PyObject* self, PyObject*) {
-    return Py_BuildValue("O()", (PyObject*)Py_TYPE(self));
+    Ref args = steal(PyTuple_New(0));
+    return args ? reduce_with_state(self, args.get()) : nullptr;
 }
 
 PyObject* make_some(PyObject*) {
