@@ -4,7 +4,6 @@
 #include <new>
 #include <utility>
 
-
 namespace tv::opt {
 
 namespace {

@@ -1,7 +1,7 @@
 // The common shape of Some, Ok and Err: an immutable object holding one payload. The three
 // types differ only in their names, methods and which class they compare equal to.
 #pragma once
-#include "utils/errors.hpp"
+#include "utils/binder.hpp"
 
 #if PY_VERSION_HEX < 0x030C0000
 #include <structmember.h>  // PyMemberDef and its flags lived here before 3.12
@@ -48,6 +48,23 @@ inline bool instance_of(PyObject* o, PyTypeObject* tp) { return tp && PyObject_T
 // A new instance of `tp` (Some, Ok, Err or a subclass) holding `v`; an empty `v` is a
 // failure already reported by its producer.
 PyObject* box_new(PyTypeObject* tp, Ref v) noexcept;
+
+// The constructors of a payload type whose parameter list is `S`: calls of the exact type
+// (vectorcall) and of subclasses (tp_new).
+template <const Sig& S>
+PyObject* payload_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
+                             PyObject* kwnames) {
+    Args a;
+    if (!S.bind(a, nullptr, args, PyVectorcall_NARGS(nargsf), kwnames)) return nullptr;
+    return box_new((PyTypeObject*)type, borrow(a[0]));
+}
+
+template <const Sig& S>
+PyObject* payload_tp_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
+    Args a;
+    if (!S.bind_tuple(a, nullptr, args, kwargs)) return nullptr;
+    return box_new(tp, borrow(a[0]));
+}
 
 // What distinguishes one payload type from another.
 struct BoxKind {

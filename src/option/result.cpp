@@ -15,21 +15,6 @@ PyTypeObject* g_err = nullptr;
 const Sig ok_sig{"Ok(value)", nullptr, {}};
 const Sig err_sig{"Err(error)", nullptr, {}};
 
-template <const Sig& S>
-PyObject* payload_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
-                             PyObject* kwnames) {
-    Args a;
-    if (!S.bind(a, nullptr, args, PyVectorcall_NARGS(nargsf), kwnames)) return nullptr;
-    return box_new((PyTypeObject*)type, borrow(a[0]));
-}
-
-template <const Sig& S>
-PyObject* payload_tp_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
-    Args a;
-    if (!S.bind_tuple(a, nullptr, args, kwargs)) return nullptr;
-    return box_new(tp, borrow(a[0]));
-}
-
 PyObject* ok_richcompare(PyObject* self, PyObject* other, int op) {
     return box_richcompare(self, other, op, g_ok);
 }

@@ -15,19 +15,6 @@ PyTypeObject* g_nothing = nullptr;
 const Sig some_sig{"Some(value)", nullptr, {}};
 const Sig nothing_sig{"NothingType()", nullptr, {}};
 
-PyObject* some_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
-                          PyObject* kwnames) {
-    Args a;
-    if (!some_sig.bind(a, nullptr, args, PyVectorcall_NARGS(nargsf), kwnames)) return nullptr;
-    return box_new((PyTypeObject*)type, borrow(a[0]));
-}
-
-PyObject* some_tp_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
-    Args a;
-    if (!some_sig.bind_tuple(a, nullptr, args, kwargs)) return nullptr;
-    return box_new(tp, borrow(a[0]));
-}
-
 PyObject* some_richcompare(PyObject* self, PyObject* other, int op) {
     return box_richcompare(self, other, op, g_some);
 }
@@ -218,7 +205,7 @@ PyTypeObject* some_type() noexcept {
     };
     static BoxKind kind = {
         "tarvel._tarvel.Some", "Some(value)\n--\n\n", "value", true, methods,
-        some_richcompare, some_repr, some_tp_new, some_vectorcall, {},
+        some_richcompare, some_repr, payload_tp_new<some_sig>, payload_vectorcall<some_sig>, {},
     };
     g_some = make_box_type(kind);
     return g_some;
