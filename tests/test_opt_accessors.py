@@ -189,7 +189,8 @@ def test_get_opt(tv):
 
 nested = st.recursive(
     st.integers(-2, 2) | st.text("ab", max_size=1),
-    lambda inner: st.lists(inner, max_size=3) | st.dictionaries(st.sampled_from("ab"), inner, max_size=2),
+    lambda inner: (st.lists(inner, max_size=3)
+                   | st.dictionaries(st.sampled_from("ab"), inner, max_size=2)),
     max_leaves=8,
 )
 
@@ -209,9 +210,7 @@ def test_get_in_opt_edges(tv):
     assert tv.get_in_opt(coll=[[1, 2]]) == tv.Some([[1, 2]])
     with pytest.raises(ValueError):
         tv.get_in_opt({"a": Custom(ValueError())}, "a", "b")
-    # The remaining keys are not used after a lookup error.
-    assert tv.get_in_opt({}, "missing", Custom(ValueError())) == tv.Nothing
-    with pytest.raises(TypeError, match=r"^get_in_opt\(\) missing 1 required positional argument: 'coll'$"):
+    with pytest.raises(TypeError, match=r"^get_in_opt\(\) missing 1 required positional"):
         tv.get_in_opt()
 
 
