@@ -1,0 +1,138 @@
+// The option-returning accessors: first_opt, last_opt, nth_opt, get_opt, get_in_opt,
+// peek_opt. Absence is a new Nothing; which failures count as absence differs per tool.
+#include "option/option.hpp"
+
+#include "utils/binder.hpp"
+#include "utils/cached.hpp"
+#include "utils/source.hpp"
+
+namespace tv::opt {
+
+namespace {
+
+// Some(next element), a new Nothing at the end, or the iterator's error.
+PyObject* next_opt(PyObject* it) {
+    PyObject* x = iter_next(it);
+    if (x) return some(steal(x));
+    return PyErr_Occurred() ? nullptr : nothing();
+}
+
+// The iterators of an exact list or tuple run no Python code, never fail and yield the items
+// in order, so reading by index gives the same outcome without an iterator object.
+// For an exact list or tuple: stores Some(item i) (counted from the end when `from_end`) or
+// a new Nothing in *out and returns true; false for any other input.
+bool exact_seq_opt(PyObject* seq, uint64_t i, bool from_end, PyObject** out) {
+    bool list = PyList_CheckExact(seq);
+    if (!list && !PyTuple_CheckExact(seq)) return false;
+    Py_ssize_t n = Py_SIZE(seq);
+    if (i >= (uint64_t)n) {
+        *out = nothing();
+        return true;
+    }
+    Py_ssize_t k = from_end ? n - 1 - (Py_ssize_t)i : (Py_ssize_t)i;
+    *out = some(borrow(list ? PyList_GET_ITEM(seq, k) : PyTuple_GET_ITEM(seq, k)));
+    return true;
+}
+
+// coll[key] with lookup errors turned into an empty Ref and no exception; other errors
+// come back as an empty Ref with the exception set.
+Ref lookup(PyObject* coll, PyObject* key) {
+    Ref r = steal(PyObject_GetItem(coll, key));
+    if (!r) {
+        if (is_lookup_error()) PyErr_Clear();
+        else ffi_err();
+    }
+    return r;
+}
+
+}  // namespace
+
+PyObject* first_opt_impl(PyObject* seq) {
+    if (PyObject* r; exact_seq_opt(seq, 0, false, &r)) return r;
+    Ref it = steal(PyObject_GetIter(seq));
+    return it ? next_opt(it.get()) : nullptr;
+}
+
+PyObject* last_opt_impl(PyObject* seq) {
+    if (PyObject* r; exact_seq_opt(seq, 0, true, &r)) return r;
+    Ref it = steal(PyObject_GetIter(seq));
+    if (!it) return nullptr;
+    iternextfunc next = Py_TYPE(it.get())->tp_iternext;
+    Ref latest;
+    while (PyObject* x = next(it.get())) latest.reset(x);
+    if (PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
+        PyErr_Clear();
+    }
+    return latest ? some(std::move(latest)) : nothing();
+}
+
+PyObject* nth_opt_impl(uint64_t n, PyObject* seq) {
+    if (PyObject* r; exact_seq_opt(seq, n, false, &r)) return r;
+    Ref it = steal(PyObject_GetIter(seq));
+    if (!it) return nullptr;
+    iternextfunc next = Py_TYPE(it.get())->tp_iternext;
+    for (uint64_t i = 0; i < n; ++i) {
+        PyObject* x = next(it.get());
+        if (x) {
+            Py_DECREF(x);
+            continue;
+        }
+        PyObject* cur = PyErr_Occurred();
+        if (!cur || PyErr_GivenExceptionMatches(cur, PyExc_StopIteration)) {
+            PyErr_Clear();
+            return nothing();
+        }
+        // A failing step still counts as a skipped element; an internal error does not.
+        if (cur == panic_type()) {
+            pending_matches(PyExc_Exception);
+            return nullptr;
+        }
+        PyErr_Clear();
+    }
+    return next_opt(it.get());
+}
+
+}  // namespace tv::opt
+
+using namespace tv;
+using namespace tv::opt;
+
+TV_FUNCTION(first_opt, "first_opt(seq)") { return first_opt_impl(a[0]); }
+
+TV_FUNCTION(last_opt, "last_opt(seq)") { return last_opt_impl(a[0]); }
+
+TV_FUNCTION(nth_opt, "nth_opt(n, seq)", {"n", Conv::U64}) {
+    return nth_opt_impl(a.u64(0), a[1]);
+}
+
+TV_FUNCTION(get_opt, "get_opt(ind, coll)") {
+    Ref r = lookup(a[1], a[0]);
+    if (r) return some(std::move(r));
+    return PyErr_Occurred() ? nullptr : nothing();
+}
+
+TV_FUNCTION(get_in_opt, "get_in_opt(coll, *keys)") {
+    // The keys live in the caller's argument vector, which stays put for the whole call.
+    Ref cur = borrow(a[0]);
+    for (Py_ssize_t i = 0; i < a.nrest; ++i) {
+        cur = lookup(cur.get(), a.rest[i]);
+        if (!cur) return PyErr_Occurred() ? nullptr : nothing();
+    }
+    return some(std::move(cur));
+}
+
+TV_FUNCTION(peek_opt, "peek_opt(seq)") {
+    Ref it = steal(PyObject_GetIter(a[0]));
+    if (!it) return nullptr;
+    Ref head = steal(iter_next(it.get()));
+    if (!head) return PyErr_Occurred() ? nullptr : nothing();
+    Ref chain = import_attr("itertools", "chain");
+    if (!chain) return nullptr;
+    Ref one = steal(PyTuple_Pack(1, head.get()));
+    if (!one) return nullptr;
+    PyObject* args[] = {one.get(), it.get()};
+    Ref rest = steal(PyObject_Vectorcall(chain.get(), args, 2, nullptr));
+    if (!rest) return ffi_err();
+    return some(steal(PyTuple_Pack(2, head.get(), rest.get())));
+}

@@ -1,0 +1,163 @@
+#include "option/box.hpp"
+
+#include <cstddef>
+#include <new>
+#include <utility>
+
+namespace tv::opt {
+
+namespace {
+
+void box_dealloc(PyObject* self);
+
+// Values are created and dropped at a high rate in method chains (each step makes a new
+// one), so the exact types keep a few released objects for reuse instead of going back to
+// the allocator and the collector's bookkeeping every time.
+FreeList<Box, 64> g_free_boxes;
+
+}  // namespace
+
+PyObject* box_new(PyTypeObject* tp, Ref v) noexcept {
+    if (!v || !tp) return ffi_err();
+    if (tp->tp_dealloc == box_dealloc) {
+        // The exact types; subclasses (with their dictionaries) take the generic path.
+        Box* self = g_free_boxes.pop(tp);
+        if (!self) self = PyObject_GC_New(Box, tp);
+        if (!self) return nullptr;
+        new (&self->payload) Ref(std::move(v));
+        PyObject_GC_Track(self);
+        return (PyObject*)self;
+    }
+    PyObject* self = tp->tp_alloc(tp, 0);
+    if (!self) return nullptr;
+    new (&((Box*)self)->payload) Ref(std::move(v));
+    return self;
+}
+
+namespace {
+
+void box_release(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    ((Box*)self)->payload.reset();
+    if (tp->tp_dealloc != box_dealloc || !g_free_boxes.push((Box*)self)) tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
+void box_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    if (!PyObject_IS_GC(payload(self))) {
+        // Nothing nested below (an int, a str): no recursion to bound.
+        box_release(self);
+        return;
+    }
+    // Long chains (Some(Some(...)), Ok([Err(...)])) are released iteratively, not by
+    // recursion.
+    Py_TRASHCAN_BEGIN(self, box_dealloc)
+    box_release(self);
+    Py_TRASHCAN_END
+}
+
+// No tp_clear, deliberately: the payload never changes, so a value cannot close a cycle on
+// its own; every cycle through one also runs through a mutable container, whose clear
+// breaks it. Keeping the payload set for the whole life of the object means no method ever
+// meets an emptied value (as with tuples).
+int box_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(payload(self));
+    return 0;
+}
+
+}  // namespace
+
+PyObject* negated_eq(PyObject* self, PyObject* other) noexcept {
+    Ref r = steal(PyObject_RichCompare(self, other, Py_EQ));
+    if (!r) return ffi_err();
+    int t = PyObject_IsTrue(r.get());
+    if (t < 0) return nullptr;
+    return PyBool_FromLong(!t);
+}
+
+PyObject* box_richcompare(PyObject* self, PyObject* other, int op, PyTypeObject* same) noexcept {
+    if (op == Py_NE) return negated_eq(self, other);
+    if (op != Py_EQ) Py_RETURN_NOTIMPLEMENTED;
+    if (!PyObject_TypeCheck(other, same)) Py_RETURN_FALSE;
+    // Both payloads are fixed for the life of their holders, which the caller keeps alive.
+    Ref r = steal(PyObject_RichCompare(payload(self), payload(other), Py_EQ));
+    if (!r) return ffi_err();
+    if (r.get() == Py_True || r.get() == Py_False) return r.release();
+    int t = PyObject_IsTrue(r.get());
+    if (t < 0) return nullptr;
+    return PyBool_FromLong(t);
+}
+
+PyObject* reduce_with_state(PyObject* self, PyObject* args) noexcept {
+    // Instances of Python subclasses may carry attributes of their own: pass them on as
+    // the state that unpickling and copying restore.
+    Ref state;
+    if (Py_TYPE(self)->tp_dictoffset != 0) {
+        state = steal(PyObject_GenericGetDict(self, nullptr));
+        if (!state) return ffi_err();
+        if (PyDict_GET_SIZE(state.get()) == 0) state.reset();
+    }
+    if (!state) return Py_BuildValue("OO", (PyObject*)Py_TYPE(self), args);
+    return Py_BuildValue("OOO", (PyObject*)Py_TYPE(self), args, state.get());
+}
+
+PyObject* box_reduce(PyObject* self, PyObject*) noexcept {
+    Ref args = steal(PyTuple_Pack(1, payload(self)));
+    return args ? reduce_with_state(self, args.get()) : nullptr;
+}
+
+bool set_class_attr(PyTypeObject* tp, const char* name, PyObject* value) noexcept {
+    if (!value || PyDict_SetItemString(tp->tp_dict, name, value) < 0) return false;
+    PyType_Modified(tp);
+    return true;
+}
+
+PyTypeObject* make_box_type(BoxKind& k) noexcept {
+    k.members[0] = {k.field, Py_T_OBJECT_EX, (Py_ssize_t)offsetof(Box, payload), Py_READONLY,
+                    nullptr};
+    k.members[1] = {nullptr, 0, 0, 0, nullptr};
+    PyType_Slot slots[] = {
+        {Py_tp_doc, (void*)k.doc},
+        {Py_tp_dealloc, (void*)box_dealloc},
+        {Py_tp_traverse, (void*)box_traverse},
+        {Py_tp_richcompare, (void*)k.richcompare},
+        {Py_tp_repr, (void*)k.repr},
+        {Py_tp_new, (void*)k.tp_new},
+        {Py_tp_methods, k.methods},
+        {Py_tp_members, k.members},
+        {0, nullptr},
+        {0, nullptr},
+    };
+    if (!k.truthy) slots[8] = {Py_nb_bool, (void*)+[](PyObject*) { return 0; }};
+    PyType_Spec spec = {
+        k.qualname, sizeof(Box), 0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE,
+        slots,
+    };
+    Ref t = steal(PyType_FromSpec(&spec));
+    if (!t) return (PyTypeObject*)ffi_err();
+    auto* tp = (PyTypeObject*)t.get();
+    // Subclasses do not inherit this: their calls go through tp_new (and their __init__).
+    tp->tp_vectorcall = k.vectorcall;
+    Ref match_args = steal(Py_BuildValue("(s)", k.field));
+    if (!set_class_attr(tp, "__match_args__", match_args.get())) return (PyTypeObject*)ffi_err();
+    return (PyTypeObject*)t.release();
+}
+
+PyTypeObject* make_namespace_type(const char* qualname, PyMethodDef* methods) noexcept {
+    PyType_Slot slots[] = {
+        {Py_tp_methods, methods},
+        {0, nullptr},
+    };
+    PyType_Spec spec = {
+        qualname, sizeof(PyObject), 0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        slots,
+    };
+    PyObject* t = PyType_FromSpec(&spec);
+    return t ? (PyTypeObject*)t : (PyTypeObject*)ffi_err();
+}
+
+}  // namespace tv::opt

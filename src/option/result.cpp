@@ -1,0 +1,187 @@
+// Result values: Ok, Err and the Result namespace.
+#include "option/box.hpp"
+#include "option/option.hpp"
+
+#include "utils/binder.hpp"
+#include "utils/registry.hpp"
+
+namespace tv::opt {
+
+namespace {
+
+PyTypeObject* g_ok = nullptr;
+PyTypeObject* g_err = nullptr;
+
+const Sig ok_sig{"Ok(value)", nullptr, {}};
+const Sig err_sig{"Err(error)", nullptr, {}};
+
+PyObject* ok_richcompare(PyObject* self, PyObject* other, int op) {
+    return box_richcompare(self, other, op, g_ok);
+}
+PyObject* err_richcompare(PyObject* self, PyObject* other, int op) {
+    return box_richcompare(self, other, op, g_err);
+}
+
+PyObject* ok_repr(PyObject* self) { return box_repr(self, "Ok"); }
+PyObject* err_repr(PyObject* self) { return box_repr(self, "Err"); }
+
+// A fresh copy of an Err: methods that pass an error along never hand out their receiver.
+PyObject* same_err(PyObject* self) { return err_obj(borrow(payload(self))); }
+
+}  // namespace
+
+PyObject* ok_obj(Ref value) noexcept { return box_new(ok_type(), std::move(value)); }
+PyObject* err_obj(Ref error) noexcept { return box_new(err_type(), std::move(error)); }
+
+}  // namespace tv::opt
+
+using namespace tv;
+using namespace tv::opt;
+
+// ---- Ok ------------------------------------------------------------------------------------
+
+TV_METHOD(Ok, map, "map($self, f)") {
+    return ok_obj(steal(PyObject_CallOneArg(a[0], payload(a.self))));
+}
+
+TV_METHOD(Ok, map_err, "map_err($self, f)") { return ok_obj(borrow(payload(a.self))); }
+
+TV_METHOD(Ok, and_then, "and_then($self, f)") {
+    Ref r = steal(PyObject_CallOneArg(a[0], payload(a.self)));
+    if (!r) return nullptr;
+    if (instance_of(r.get(), ok_type()) || instance_of(r.get(), err_type()))
+        return r.release();
+    PyErr_SetString(PyExc_TypeError, "and_then callback must return a Result");
+    return nullptr;
+}
+
+TV_METHOD(Ok, unwrap, "unwrap($self)") { return Py_NewRef(payload(a.self)); }
+
+TV_METHOD(Ok, unwrap_or, "unwrap_or($self, default)") { return Py_NewRef(payload(a.self)); }
+
+TV_METHOD(Ok, ok, "ok($self)") { return some(borrow(payload(a.self))); }
+
+TV_METHOD(Ok, err, "err($self)") { return nothing(); }
+
+TV_METHOD(Ok, is_ok, "is_ok($self)") { Py_RETURN_TRUE; }
+
+TV_METHOD(Ok, is_err, "is_err($self)") { Py_RETURN_FALSE; }
+
+// ---- Err -----------------------------------------------------------------------------------
+
+TV_METHOD(Err, map, "map($self, f)") { return same_err(a.self); }
+
+TV_METHOD(Err, map_err, "map_err($self, f)") {
+    return err_obj(steal(PyObject_CallOneArg(a[0], payload(a.self))));
+}
+
+TV_METHOD(Err, and_then, "and_then($self, f)") { return same_err(a.self); }
+
+TV_METHOD(Err, unwrap, "unwrap($self)") {
+    Ref msg = steal(PyUnicode_FromFormat("called `unwrap` on Err(%R)", payload(a.self)));
+    if (!msg) return nullptr;
+    PyErr_SetObject(PyExc_ValueError, msg.get());
+    return nullptr;
+}
+
+TV_METHOD(Err, unwrap_or, "unwrap_or($self, default)") { return Py_NewRef(a[0]); }
+
+TV_METHOD(Err, ok, "ok($self)") { return nothing(); }
+
+TV_METHOD(Err, err, "err($self)") { return some(borrow(payload(a.self))); }
+
+TV_METHOD(Err, is_ok, "is_ok($self)") { Py_RETURN_FALSE; }
+
+TV_METHOD(Err, is_err, "is_err($self)") { Py_RETURN_TRUE; }
+
+// ---- Result --------------------------------------------------------------------------------
+
+TV_METHOD(Result, of, "of(f)") {
+    PyObject* r = PyObject_CallNoArgs(a[0]);
+    if (r) return ok_obj(steal(r));
+    // Only ordinary failures become values; KeyboardInterrupt, SystemExit and the like (and
+    // internal errors passing through) keep unwinding.
+    if (!pending_matches(PyExc_Exception)) return ffi_err();
+    return err_obj(steal(PyErr_GetRaisedException()));
+}
+
+// ---- Types ---------------------------------------------------------------------------------
+
+namespace tv::opt {
+
+PyTypeObject* ok_type() noexcept {
+    if (g_ok) return g_ok;
+    static PyMethodDef methods[] = {
+        Ok_map_m::decl.def,
+        Ok_map_err_m::decl.def,
+        Ok_and_then_m::decl.def,
+        Ok_unwrap_m::decl.def,
+        Ok_unwrap_or_m::decl.def,
+        Ok_ok_m::decl.def,
+        Ok_err_m::decl.def,
+        Ok_is_ok_m::decl.def,
+        Ok_is_err_m::decl.def,
+        {"__reduce__", (PyCFunction)box_reduce, METH_NOARGS, nullptr},
+        kClassGetItem,
+        {nullptr, nullptr, 0, nullptr},
+    };
+    static BoxKind kind = {
+        "tarvel._tarvel.Ok", "Ok(value)\n--\n\n", "value", true, methods,
+        ok_richcompare, ok_repr, payload_tp_new<ok_sig>, payload_vectorcall<ok_sig>, {},
+    };
+    g_ok = make_box_type(kind);
+    return g_ok;
+}
+
+PyTypeObject* err_type() noexcept {
+    if (g_err) return g_err;
+    static PyMethodDef methods[] = {
+        Err_map_m::decl.def,
+        Err_map_err_m::decl.def,
+        Err_and_then_m::decl.def,
+        Err_unwrap_m::decl.def,
+        Err_unwrap_or_m::decl.def,
+        Err_ok_m::decl.def,
+        Err_err_m::decl.def,
+        Err_is_ok_m::decl.def,
+        Err_is_err_m::decl.def,
+        {"__reduce__", (PyCFunction)box_reduce, METH_NOARGS, nullptr},
+        kClassGetItem,
+        {nullptr, nullptr, 0, nullptr},
+    };
+    static BoxKind kind = {
+        "tarvel._tarvel.Err", "Err(error)\n--\n\n", "error", false, methods,
+        err_richcompare, err_repr, payload_tp_new<err_sig>, payload_vectorcall<err_sig>, {},
+    };
+    g_err = make_box_type(kind);
+    return g_err;
+}
+
+namespace {
+
+PyObject* make_ok(PyObject*) {
+    PyTypeObject* tp = ok_type();
+    return tp ? Py_NewRef((PyObject*)tp) : nullptr;
+}
+
+PyObject* make_err(PyObject*) {
+    PyTypeObject* tp = err_type();
+    return tp ? Py_NewRef((PyObject*)tp) : nullptr;
+}
+
+PyObject* make_result(PyObject*) {
+    static PyMethodDef methods[] = {
+        with_flags(Result_of_m::decl.def, METH_STATIC),
+        kClassGetItem,
+        {nullptr, nullptr, 0, nullptr},
+    };
+    return (PyObject*)make_namespace_type("tarvel._tarvel.Result", methods);
+}
+
+}  // namespace
+
+}  // namespace tv::opt
+
+TV_REGISTER("Ok", tv::opt::make_ok);
+TV_REGISTER("Err", tv::opt::make_err);
+TV_REGISTER("Result", tv::opt::make_result);
