@@ -170,15 +170,6 @@ def test_conversion_failure_carries_note(name, build, param, bad, exc):
     assert info.value.__notes__ == [f"while processing '{param}'"]
 
 
-def test_bool_conversion_messages():
-    if not hasattr(m, "get_in"):
-        pytest.skip("get_in not built")
-    with pytest.raises(TypeError, match=r"^'int' object is not an instance of 'bool'$"):
-        m.get_in([1], {}, no_default=1)
-    with pytest.raises(TypeError, match=r"^'None' is not an instance of 'bool'$"):
-        m.get_in([1], {}, no_default=None)
-
-
 def test_index_objects_convert():
     class Idx:
         def __index__(self):
