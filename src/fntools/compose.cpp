@@ -21,8 +21,12 @@ PyObject* compose_call(PyObject* self, PyObject* const* args, size_t nargsf, PyO
         PyErr_SetString(PyExc_TypeError, "compose of nothing");
         return nullptr;
     }
-    Ref r = steal(PyObject_Vectorcall(o->funcs[0], args, nargsf, kwnames));
-    for (Py_ssize_t i = 1; r && i < n; ++i) r = steal(PyObject_CallOneArg(o->funcs[i], r.get()));
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
+    Ref r = steal(PyVectorcall_NARGS(nargsf) == 1 && !kwnames
+                      ? call_one(o->funcs[0], args[0])
+                      : PyObject_Vectorcall(o->funcs[0], args, nargsf, kwnames));
+    for (Py_ssize_t i = 1; r && i < n; ++i) r = steal(call_one(o->funcs[i], r.get()));
     return r ? r.release() : ffi_err();
 }
 
@@ -63,12 +67,14 @@ PyObject* compose_impl(const Args& a, bool reverse) {
 // Each form is a callable or a tuple (callable, extra...); the running value goes first or
 // last among the extras.
 PyObject* thread(PyObject* val, PyObject* const* forms, Py_ssize_t n, bool last) {
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
     Ref value = borrow(val);
     std::vector<PyObject*> big;
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* form = forms[i];
         if (!PyTuple_Check(form)) {
-            value = steal(PyObject_CallOneArg(form, value.get()));
+            value = steal(call_one(form, value.get()));
             if (!value) return ffi_err();
             continue;
         }
@@ -107,9 +113,11 @@ TV_FUNCTION(compose, "compose(*funcs)") { return compose_impl(a, true); }
 TV_FUNCTION(compose_left, "compose_left(*funcs)") { return compose_impl(a, false); }
 
 TV_FUNCTION(pipe, "pipe(data, *funcs)") {
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
     Ref value = borrow(a[0]);
     for (Py_ssize_t i = 0; i < a.nrest; ++i) {
-        value = steal(PyObject_CallOneArg(a.rest[i], value.get()));
+        value = steal(call_one(a.rest[i], value.get()));
         if (!value) return ffi_err();
     }
     return value.release();

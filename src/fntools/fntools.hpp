@@ -103,6 +103,33 @@ PyObject* refs_new(PyTypeObject* tp, vectorcallfunc vc, std::initializer_list<Py
     return self;
 }
 
+// Calls `fn` with one positional argument. A built-in taking exactly one argument is entered
+// directly, as the interpreter's own specialised call sites do: chains of cheap built-ins
+// are where composing natively pays, and the generic dispatch would eat the gain.
+// Callers take one recursion-depth step per call of their own (RecursionStep), not one
+// per function.
+inline PyObject* call_one(PyObject* fn, PyObject* arg) {
+    if (PyCFunction_CheckExact(fn) && PyCFunction_GET_FLAGS(fn) == METH_O)
+        return PyCFunction_GET_FUNCTION(fn)(PyCFunction_GET_SELF(fn), arg);
+    return PyObject_CallOneArg(fn, arg);
+}
+
+// One step of the interpreter's C recursion limit for the life of a scope, so that chains of
+// nested callables fail with RecursionError instead of exhausting the C stack.
+class RecursionStep {
+public:
+    RecursionStep() : ok_(Py_EnterRecursiveCall(" while calling a Python object") == 0) {}
+    ~RecursionStep() {
+        if (ok_) Py_LeaveRecursiveCall();
+    }
+    RecursionStep(const RecursionStep&) = delete;
+    RecursionStep& operator=(const RecursionStep&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_;
+};
+
 // For rules that swallow every error: clears the pending exception and returns true,
 // except for an internal error passed up through Python code, which stays pending.
 inline bool discard_pending() {
