@@ -29,6 +29,9 @@ struct BindTable {
         bool has_default;
     };
     std::vector<Param> params;
+    // Newer releases of inspect let a positional-only name given as a keyword fall into a
+    // **kwargs parameter; older ones reject it wherever it appears.
+    bool lenient_pos_only = false;
 
     // 1 when `nargs` positional arguments and the names in `kw` (a dict or nullptr) bind,
     // 0 when they do not, -1 with an exception set.
@@ -70,11 +73,8 @@ int BindTable::binds(Py_ssize_t nargs, PyObject* kw, bool partial) const {
         if (in_kw(p)) {
             if (found < 0) return -1;
             if (p.kind == PosOnly) {
-#if PY_VERSION_HEX < 0x030C0000
-                return 0;
-#else
+                if (!lenient_pos_only) return 0;
                 continue;  // left in the keywords: only a **kwargs parameter can take it
-#endif
             }
             from = i - 1;
             break;
@@ -96,9 +96,7 @@ int BindTable::binds(Py_ssize_t nargs, PyObject* kw, bool partial) const {
         if (p.kind == VarPos) continue;
         if (in_kw(p)) {
             if (found < 0) return -1;
-#if PY_VERSION_HEX < 0x030C0000
-            if (p.kind == PosOnly) return 0;
-#endif
+            if (p.kind == PosOnly && !lenient_pos_only) return 0;
             ++taken;
         } else if (!partial && !p.has_default) {
             return 0;
@@ -109,6 +107,35 @@ int BindTable::binds(Py_ssize_t nargs, PyObject* kw, bool partial) const {
 }
 
 using TablePtr = std::shared_ptr<const BindTable>;
+
+// Which rule this interpreter's inspect follows for positional-only names given as
+// keywords (see BindTable): asked once, of Signature.bind itself. -1 when asking failed.
+int lenient_pos_only(PyObject* sig_cls, PyObject* param_cls) {
+    static int lenient = -1;
+    if (lenient >= 0) return lenient;
+    Ref po = steal(PyObject_GetAttrString(param_cls, "POSITIONAL_ONLY"));
+    Ref vk = steal(PyObject_GetAttrString(param_cls, "VAR_KEYWORD"));
+    if (!po || !vk) return -1;
+    Ref p1 = steal(PyObject_CallFunction(param_cls, "sO", "a", po.get()));
+    Ref p2 = steal(PyObject_CallFunction(param_cls, "sO", "kw", vk.get()));
+    if (!p1 || !p2) return -1;
+    Ref list = steal(PyList_New(2));
+    if (!list) return -1;
+    PyList_SET_ITEM(list.get(), 0, p1.release());
+    PyList_SET_ITEM(list.get(), 1, p2.release());
+    Ref sig = steal(PyObject_CallOneArg(sig_cls, list.get()));
+    Ref bind = sig ? steal(PyObject_GetAttrString(sig.get(), "bind")) : Ref();
+    Ref args = steal(PyTuple_New(0));
+    Ref kw = steal(Py_BuildValue("{s:i}", "a", 1));
+    if (!bind || !args || !kw) return -1;
+    Ref r = steal(PyObject_Call(bind.get(), args.get(), kw.get()));
+    if (!r) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return -1;
+        PyErr_Clear();
+    }
+    lenient = r ? 1 : 0;
+    return lenient;
+}
 
 // The table for `sig`, or nullptr (no exception) when `sig` is not of the plain kind and its
 // own methods must be asked.
@@ -124,7 +151,10 @@ TablePtr read_table(PyObject* sig) {
     Ref params = steal(PyObject_GetAttrString(sig, "parameters"));
     Ref values = params ? steal(PyMapping_Values(params.get())) : Ref();
     if (!empty || !values) return nullptr;
+    int lenient = lenient_pos_only(sig_cls.get(), param_cls.get());
+    if (lenient < 0) return nullptr;
     auto table = std::make_shared<BindTable>();
+    table->lenient_pos_only = lenient == 1;
     Py_ssize_t n = PyList_GET_SIZE(values.get());
     table->params.reserve((size_t)n);
     for (Py_ssize_t k = 0; k < n; ++k) {
