@@ -61,9 +61,12 @@ int funcs_clear(PyObject* self) {
 void funcs_dealloc(PyObject* self) {
     PyTypeObject* tp = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
+    // Long chains of nested callables are released iteratively, not on the C stack.
+    Py_TRASHCAN_BEGIN(self, funcs_dealloc)
     funcs_clear(self);
     tp->tp_free(self);
     Py_DECREF(tp);
+    Py_TRASHCAN_END
 }
 
 }  // namespace tv::fn

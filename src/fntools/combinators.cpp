@@ -44,6 +44,8 @@ PyObject* complement_call(PyObject* self, PyObject* const* args, size_t nargsf,
                           PyObject* kwnames) {
     PyObject* func = ((Complement*)self)->ref[0];
     if (!func) return panic("complement object used after it was cleared");
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
     Ref r = steal(PyObject_Vectorcall(func, args, nargsf, kwnames));
     if (!r) return ffi_err();
     int truth = PyObject_IsTrue(r.get());
@@ -63,6 +65,8 @@ PyObject* excepts_call(PyObject* self, PyObject* const* args, size_t nargsf, PyO
     auto* o = (Excepts*)self;
     PyObject *exc = o->ref[0], *func = o->ref[1], *handler = o->ref[2];
     if (!func) return panic("excepts object used after it was cleared");
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
     if (PyObject* r = PyObject_Vectorcall(func, args, nargsf, kwnames)) return r;
     if (!pending_matches(exc)) return ffi_err();
     Ref err = steal(PyErr_GetRaisedException());

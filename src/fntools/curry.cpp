@@ -263,6 +263,8 @@ PyObject* make_partial(PyObject* func, Ref args, Ref kw, PyObject* sig, TablePtr
 PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObject* kwnames) {
     CurryState& st = ((CurryObject*)self)->st;
     if (!st.func) return panic("curry object used after it was cleared");
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     Ref func = st.func.dup();
@@ -346,10 +348,12 @@ int curry_clear(PyObject* self) {
 void curry_dealloc(PyObject* self) {
     PyTypeObject* tp = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
+    Py_TRASHCAN_BEGIN(self, curry_dealloc)
     curry_clear(self);
     ((CurryObject*)self)->st.~CurryState();
     tp->tp_free(self);
     Py_DECREF(tp);
+    Py_TRASHCAN_END
 }
 
 // "curry(<func>, arg, ..., key=value, ...)".

@@ -86,9 +86,11 @@ template <int N>
 void refs_dealloc(PyObject* self) {
     PyTypeObject* tp = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
+    Py_TRASHCAN_BEGIN(self, refs_dealloc<N>)
     refs_clear<N>(self);
     tp->tp_free(self);
     Py_DECREF(tp);
+    Py_TRASHCAN_END
 }
 
 // A new object of `tp` holding new references to `refs` (nullptr entries stay absent).

@@ -111,6 +111,8 @@ PyObject* memo_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObje
     if (found < 0) return ffi_err();
     if (found) return hit;
     Ref keep_func = borrow(func);
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
     Ref r = steal(PyObject_Vectorcall(func, args, nargsf, kwnames));
     if (!r) return ffi_err();
     if (cache_store(cache, key.get(), r.get()) < 0) return ffi_err();
