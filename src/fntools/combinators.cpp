@@ -17,14 +17,10 @@ PyTypeObject* excepts_type = nullptr;
 PyObject* juxt_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     auto* o = (FuncsObject*)self;
     Py_ssize_t n = Py_SIZE(self);
-    RecursionStep step;
-    if (!step.ok()) return nullptr;
     Ref out = steal(PyTuple_New(n));
     if (!out) return ffi_err();
-    bool one = PyVectorcall_NARGS(nargsf) == 1 && !kwnames;
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* r = one ? call_one(o->funcs[i], args[0])
-                          : PyObject_Vectorcall(o->funcs[i], args, nargsf, kwnames);
+        PyObject* r = call_vector(o->funcs[i], args, nargsf, kwnames);
         if (!r) return ffi_err();
         PyTuple_SET_ITEM(out.get(), i, r);
     }

@@ -21,11 +21,7 @@ PyObject* compose_call(PyObject* self, PyObject* const* args, size_t nargsf, PyO
         PyErr_SetString(PyExc_TypeError, "compose of nothing");
         return nullptr;
     }
-    RecursionStep step;
-    if (!step.ok()) return nullptr;
-    Ref r = steal(PyVectorcall_NARGS(nargsf) == 1 && !kwnames
-                      ? call_one(o->funcs[0], args[0])
-                      : PyObject_Vectorcall(o->funcs[0], args, nargsf, kwnames));
+    Ref r = steal(call_vector(o->funcs[0], args, nargsf, kwnames));
     for (Py_ssize_t i = 1; r && i < n; ++i) r = steal(call_one(o->funcs[i], r.get()));
     return r ? r.release() : ffi_err();
 }
@@ -67,8 +63,6 @@ PyObject* compose_impl(const Args& a, bool reverse) {
 // Each form is a callable or a tuple (callable, extra...); the running value goes first or
 // last among the extras.
 PyObject* thread(PyObject* val, PyObject* const* forms, Py_ssize_t n, bool last) {
-    RecursionStep step;
-    if (!step.ok()) return nullptr;
     Ref value = borrow(val);
     std::vector<PyObject*> big;
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -94,8 +88,8 @@ PyObject* thread(PyObject* val, PyObject* const* forms, Py_ssize_t n, bool last)
         PyObject** extra = last ? argv : argv + 1;
         for (Py_ssize_t k = 1; k < m; ++k) extra[k - 1] = PyTuple_GET_ITEM(form, k);
         argv[last ? m - 1 : 0] = value.get();
-        value = steal(PyObject_Vectorcall(PyTuple_GET_ITEM(form, 0), argv,
-                                          (size_t)m | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        value = steal(call_vector(PyTuple_GET_ITEM(form, 0), argv,
+                                  (size_t)m | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
         if (!value) return ffi_err();
     }
     return value.release();
@@ -113,8 +107,6 @@ TV_FUNCTION(compose, "compose(*funcs)") { return compose_impl(a, true); }
 TV_FUNCTION(compose_left, "compose_left(*funcs)") { return compose_impl(a, false); }
 
 TV_FUNCTION(pipe, "pipe(data, *funcs)") {
-    RecursionStep step;
-    if (!step.ok()) return nullptr;
     Ref value = borrow(a[0]);
     for (Py_ssize_t i = 0; i < a.nrest; ++i) {
         value = steal(call_one(a.rest[i], value.get()));

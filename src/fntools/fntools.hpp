@@ -105,17 +105,6 @@ PyObject* refs_new(PyTypeObject* tp, vectorcallfunc vc, std::initializer_list<Py
     return self;
 }
 
-// Calls `fn` with one positional argument. A built-in taking exactly one argument is entered
-// directly, as the interpreter's own specialised call sites do: chains of cheap built-ins
-// are where composing natively pays, and the generic dispatch would eat the gain.
-// Callers take one recursion-depth step per call of their own (RecursionStep), not one
-// per function.
-inline PyObject* call_one(PyObject* fn, PyObject* arg) {
-    if (PyCFunction_CheckExact(fn) && PyCFunction_GET_FLAGS(fn) == METH_O)
-        return PyCFunction_GET_FUNCTION(fn)(PyCFunction_GET_SELF(fn), arg);
-    return PyObject_CallOneArg(fn, arg);
-}
-
 // One step of the interpreter's C recursion limit for the life of a scope, so that chains of
 // nested callables fail with RecursionError instead of exhausting the C stack.
 class RecursionStep {
@@ -131,6 +120,31 @@ public:
 private:
     bool ok_;
 };
+
+// A built-in that takes exactly one argument, entered directly as the interpreter's own
+// specialised call sites do: chains of cheap built-ins are where composing natively pays,
+// and generic dispatch would eat the gain. Such a function cannot re-enter the chain
+// without passing through a call that counts recursion itself, so no step is taken for it.
+inline bool is_meth_o(PyObject* fn) {
+    return PyCFunction_CheckExact(fn) && PyCFunction_GET_FLAGS(fn) == METH_O;
+}
+
+inline PyObject* call_one(PyObject* fn, PyObject* arg) {
+    if (is_meth_o(fn)) return PyCFunction_GET_FUNCTION(fn)(PyCFunction_GET_SELF(fn), arg);
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
+    return PyObject_CallOneArg(fn, arg);
+}
+
+// A call with the caller's vectorcall arguments, one-argument built-ins entered directly.
+inline PyObject* call_vector(PyObject* fn, PyObject* const* args, size_t nargsf,
+                             PyObject* kwnames) {
+    if (!kwnames && PyVectorcall_NARGS(nargsf) == 1 && is_meth_o(fn))
+        return PyCFunction_GET_FUNCTION(fn)(PyCFunction_GET_SELF(fn), args[0]);
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
+    return PyObject_Vectorcall(fn, args, nargsf, kwnames);
+}
 
 // For rules that swallow every error: clears the pending exception and returns true,
 // except for an internal error passed up through Python code, which stays pending.
