@@ -1,5 +1,4 @@
 import gc
-import sys
 import weakref
 
 import pytest
@@ -125,15 +124,6 @@ def test_excepts_success_and_handler_errors(tv):
     with pytest.raises(TypeError, match=r"excepts\(\) missing 1 required positional argument: 'func'"):
         tv.excepts(Boom)
 
-
-def test_excepts_handler_gets_the_instance(tv):
-    err = Boom("mine")
-    got = []
-    tv.excepts(Boom, raiser(err), got.append)()
-    assert got == [err]
-
-
-# --- do, apply, flip, identity ---------------------------------------------------------------
 
 def test_do(tv):
     seen = []

@@ -1,7 +1,6 @@
 import gc
 import inspect
 import operator
-import sys
 import threading
 import time
 import weakref
@@ -358,12 +357,3 @@ def test_cycles_are_collected(tv):
     del n
     gc.collect()
     assert ref() is None
-
-
-def test_reference_counts_of_partials(tv):
-    marker = object()
-    before = sys.getrefcount(marker)
-    parts = [tv.curry(f3, marker)(i) for i in range(10)]
-    assert sys.getrefcount(marker) == before + 10
-    del parts
-    assert sys.getrefcount(marker) == before

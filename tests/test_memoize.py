@@ -193,15 +193,6 @@ def test_unhashable_arguments(tv):
     assert calls == []
 
 
-def test_hash_that_raises(tv):
-    class BadHash:
-        def __hash__(self):
-            raise Boom
-
-    with pytest.raises(Boom):
-        tv.memoize(one)(BadHash())
-
-
 def test_key_function_that_clears_the_cache(tv):
     cache = {}
 
