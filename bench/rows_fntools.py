@@ -92,7 +92,9 @@ def rows():
         Row("pipe(x, f, g, h)", "Python loop pipe(x, f, g, h)", pipe3, 2.0),
         Row("thread_first(x, f, (g, 1), h)", "Python loop thread_first", thread3, 2.0),
         Row("juxt(f, g, h)(x)", "lambda x: (f(x), g(x), h(x))", juxt3, 1.0),
-        Row("curry(f)(1)(2)(3)", "Python curry on Signature.bind", curry_chain, 3.0),
+        Row("curry(f)(1)(2)(3)", "Python curry on Signature.bind", curry_chain, 3.0,
+            note="the baseline asks inspect.signature on every call; one that keeps the "
+                 "signature in the object is about 1.6x faster than this baseline"),
         Row("curry(f)(1, 2, 3), resolved", "Python curry on Signature.bind", curry_complete,
             3.0),
     ]
