@@ -255,7 +255,7 @@ bool Sig::bind_tuple(Args& a, PyObject* self, PyObject* args, PyObject* kwargs) 
 }
 
 FnDecl::FnDecl(const char* text, const char* owner, Body b, PyCFunction fast, PyCFunction tuple,
-               std::initializer_list<ConvSpec> convs)
+               std::initializer_list<ConvSpec> convs, bool registered)
     : sig(text, owner, convs), body(b) {
     def.ml_name = sig.name().c_str();
     def.ml_doc = sig.doc();
@@ -266,7 +266,7 @@ FnDecl::FnDecl(const char* text, const char* owner, Body b, PyCFunction fast, Py
         def.ml_meth = fast;
         def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
     }
-    if (!owner) register_function(this);
+    if (!owner && registered) register_function(this);
 }
 
 }  // namespace tv

@@ -98,7 +98,7 @@ using Body = PyObject* (*)(Args&);
 // A module function or method: its declaration, binder and method definition in one.
 struct FnDecl {
     FnDecl(const char* text, const char* owner, Body body, PyCFunction fast, PyCFunction tuple,
-           std::initializer_list<ConvSpec> convs = {});
+           std::initializer_list<ConvSpec> convs = {}, bool registered = true);
     Sig sig;
     Body body;
     PyMethodDef def;
@@ -121,7 +121,7 @@ struct Trampoline {
 
 }  // namespace tv
 
-#define TV_DECLARE_(TAG, OWNER, SIG, ...)                                                   \
+#define TV_DECLARE_EX_(TAG, OWNER, REGISTERED, SIG, ...)                                     \
     namespace {                                                                             \
     struct TAG {                                                                            \
         static PyObject* body(::tv::Args& a);                                               \
@@ -130,11 +130,16 @@ struct Trampoline {
     ::tv::FnDecl TAG::decl{SIG, OWNER, &TAG::body,                                          \
                            (PyCFunction)(void (*)(void))&::tv::Trampoline<TAG>::fast,       \
                            (PyCFunction)(void (*)(void))&::tv::Trampoline<TAG>::tuple,      \
-                           {__VA_ARGS__}};                                                  \
+                           {__VA_ARGS__}, REGISTERED};                                      \
     }                                                                                       \
     PyObject* TAG::body([[maybe_unused]] ::tv::Args& a)
+#define TV_DECLARE_(TAG, OWNER, SIG, ...) TV_DECLARE_EX_(TAG, OWNER, true, SIG, __VA_ARGS__)
 
 // A module function, registered under its name for the module's registration table.
 #define TV_FUNCTION(NAME, SIG, ...) TV_DECLARE_(fn_##NAME, nullptr, SIG, __VA_ARGS__)
 // A method of class CLS; use CLS##_##NAME##_m::decl.def in the type's method table.
 #define TV_METHOD(CLS, NAME, SIG, ...) TV_DECLARE_(CLS##_##NAME##_m, #CLS, SIG, __VA_ARGS__)
+// A module-level function that is not itself a module attribute (its owner builds the
+// function object and stores it elsewhere); use fn_##NAME##_hidden::decl.def.
+#define TV_HIDDEN_FUNCTION(NAME, SIG, ...) \
+    TV_DECLARE_EX_(fn_##NAME##_hidden, nullptr, false, SIG, __VA_ARGS__)

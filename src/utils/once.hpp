@@ -51,6 +51,7 @@ public:
             state_.store(kEmpty, std::memory_order_release);
             Py_CLEAR(value_);
         }
+        Py_CLEAR(spare_);
     }
     // Installs an already known value (a partial application inheriting its signature).
     void preset(PyObject* stolen) {

@@ -1,0 +1,463 @@
+// curry: gathers positional and keyword arguments for a callable until its signature says
+// they are enough, then calls it.
+#include "fntools/fntools.hpp"
+
+#include "utils/binder.hpp"
+#include "utils/cached.hpp"
+#include "utils/once.hpp"
+#include "utils/registry.hpp"
+
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace tv::fn {
+
+namespace {
+
+// Parameter kinds, numbered as inspect numbers them.
+enum Kind : long { PosOnly = 0, PosOrKw = 1, VarPos = 2, KwOnly = 3, VarKw = 4 };
+
+// What Signature.bind and Signature.bind_partial look at, read once from an exact
+// inspect.Signature made of exact inspect.Parameter objects. Answering from this table gives
+// the same outcome as calling the two methods, without running their Python code (and
+// raising a TypeError to be discarded) on every call of a curried function.
+struct BindTable {
+    struct Param {
+        Ref name;
+        long kind;
+        bool has_default;
+    };
+    std::vector<Param> params;
+    // Newer releases of inspect let a positional-only name given as a keyword fall into a
+    // **kwargs parameter; older ones reject it wherever it appears.
+    bool lenient_pos_only = false;
+
+    // 1 when `nargs` positional arguments and the names in `kw` (a dict or nullptr) bind,
+    // 0 when they do not, -1 with an exception set.
+    int binds(Py_ssize_t nargs, PyObject* kw, bool partial) const;
+};
+
+int BindTable::binds(Py_ssize_t nargs, PyObject* kw, bool partial) const {
+    // Mirrors the walk of Signature._bind: positional arguments first, then keywords.
+    const size_t n = params.size();
+    size_t i = 0, from = 0;
+    Py_ssize_t given = 0;
+    int found = 0;
+    auto in_kw = [&](const Param& p) {
+        found = kw ? PyDict_Contains(kw, p.name.get()) : 0;
+        return found != 0;
+    };
+    for (;;) {
+        if (given < nargs) {
+            if (i == n) return 0;
+            const Param& p = params[i++];
+            if (p.kind == VarKw || p.kind == KwOnly) return 0;
+            if (p.kind == VarPos) {
+                from = i;
+                break;
+            }
+            if (p.kind != PosOnly && in_kw(p)) return found < 0 ? -1 : 0;
+            ++given;
+            continue;
+        }
+        if (i == n) {
+            from = n;
+            break;
+        }
+        const Param& p = params[i++];
+        if (p.kind == VarPos) {
+            from = i;
+            break;
+        }
+        if (in_kw(p)) {
+            if (found < 0) return -1;
+            if (p.kind == PosOnly) {
+                if (!lenient_pos_only) return 0;
+                continue;  // left in the keywords: only a **kwargs parameter can take it
+            }
+            from = i - 1;
+            break;
+        }
+        if (p.kind == VarKw || p.has_default || partial) {
+            from = i - 1;
+            break;
+        }
+        return 0;
+    }
+    bool varkw = false;
+    Py_ssize_t taken = 0;
+    for (size_t j = from; j < n; ++j) {
+        const Param& p = params[j];
+        if (p.kind == VarKw) {
+            varkw = true;
+            continue;
+        }
+        if (p.kind == VarPos) continue;
+        if (in_kw(p)) {
+            if (found < 0) return -1;
+            if (p.kind == PosOnly && !lenient_pos_only) return 0;
+            ++taken;
+        } else if (!partial && !p.has_default) {
+            return 0;
+        }
+    }
+    Py_ssize_t left = (kw ? PyDict_GET_SIZE(kw) : 0) - taken;
+    return left == 0 || varkw ? 1 : 0;
+}
+
+using TablePtr = std::shared_ptr<const BindTable>;
+
+// Which rule this interpreter's inspect follows for positional-only names given as
+// keywords (see BindTable): asked once, of Signature.bind itself. -1 when asking failed.
+int lenient_pos_only(PyObject* sig_cls, PyObject* param_cls) {
+    static int lenient = -1;
+    if (lenient >= 0) return lenient;
+    Ref po = steal(PyObject_GetAttrString(param_cls, "POSITIONAL_ONLY"));
+    Ref vk = steal(PyObject_GetAttrString(param_cls, "VAR_KEYWORD"));
+    if (!po || !vk) return -1;
+    Ref p1 = steal(PyObject_CallFunction(param_cls, "sO", "a", po.get()));
+    Ref p2 = steal(PyObject_CallFunction(param_cls, "sO", "kw", vk.get()));
+    if (!p1 || !p2) return -1;
+    Ref list = steal(PyList_New(2));
+    if (!list) return -1;
+    PyList_SET_ITEM(list.get(), 0, p1.release());
+    PyList_SET_ITEM(list.get(), 1, p2.release());
+    Ref sig = steal(PyObject_CallOneArg(sig_cls, list.get()));
+    Ref bind = sig ? steal(PyObject_GetAttrString(sig.get(), "bind")) : Ref();
+    Ref args = steal(PyTuple_New(0));
+    Ref kw = steal(Py_BuildValue("{s:i}", "a", 1));
+    if (!bind || !args || !kw) return -1;
+    Ref r = steal(PyObject_Call(bind.get(), args.get(), kw.get()));
+    if (!r) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return -1;
+        PyErr_Clear();
+    }
+    lenient = r ? 1 : 0;
+    return lenient;
+}
+
+// The table for `sig`, or nullptr (no exception) when `sig` is not of the plain kind and its
+// own methods must be asked.
+TablePtr read_table(PyObject* sig) {
+    static PyObject* inspect_name = PyUnicode_InternFromString("inspect");
+    if (!inspect_name) return nullptr;
+    Ref inspect = steal(PyImport_GetModule(inspect_name));
+    if (!inspect) return nullptr;
+    Ref sig_cls = steal(PyObject_GetAttrString(inspect.get(), "Signature"));
+    Ref param_cls = steal(PyObject_GetAttrString(inspect.get(), "Parameter"));
+    if (!sig_cls || !param_cls || (PyObject*)Py_TYPE(sig) != sig_cls.get()) return nullptr;
+    Ref empty = steal(PyObject_GetAttrString(param_cls.get(), "empty"));
+    Ref params = steal(PyObject_GetAttrString(sig, "parameters"));
+    Ref values = params ? steal(PyMapping_Values(params.get())) : Ref();
+    if (!empty || !values) return nullptr;
+    int lenient = lenient_pos_only(sig_cls.get(), param_cls.get());
+    if (lenient < 0) return nullptr;
+    auto table = std::make_shared<BindTable>();
+    table->lenient_pos_only = lenient == 1;
+    Py_ssize_t n = PyList_GET_SIZE(values.get());
+    table->params.reserve((size_t)n);
+    for (Py_ssize_t k = 0; k < n; ++k) {
+        PyObject* p = PyList_GET_ITEM(values.get(), k);
+        if ((PyObject*)Py_TYPE(p) != param_cls.get()) return nullptr;
+        Ref name = steal(PyObject_GetAttrString(p, "name"));
+        Ref kind = steal(PyObject_GetAttrString(p, "kind"));
+        Ref deflt = steal(PyObject_GetAttrString(p, "default"));
+        if (!name || !kind || !deflt || !PyUnicode_CheckExact(name.get())) return nullptr;
+        long kv = PyLong_AsLong(kind.get());
+        if (kv < PosOnly || kv > VarKw) return nullptr;
+        table->params.push_back({std::move(name), kv, deflt.get() != empty.get()});
+    }
+    return table;
+}
+
+struct CurryState {
+    Ref func;
+    Ref args;    // exact tuple
+    Ref kwargs;  // exact dict, never mutated
+    OnceCell sig;  // a signature object, or None when none could be determined
+    TablePtr table;  // written by the resolving call before the cell is published
+};
+
+struct CurryObject {
+    PyObject_HEAD
+    vectorcallfunc vc;
+    CurryState st;
+};
+
+PyTypeObject* curry_type = nullptr;
+
+PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObject* kwnames);
+
+CurryObject* alloc_curry(PyTypeObject* tp) {
+    PyObject* self = tp->tp_alloc(tp, 0);
+    if (!self) return nullptr;
+    auto* o = (CurryObject*)self;
+    o->vc = curry_call;
+    new (&o->st) CurryState();
+    return o;
+}
+
+// ValueError or TypeError (one test, so an internal error is reported only once).
+bool pending_no_signature() {
+    PyObject* cur = PyErr_Occurred();
+    if (cur == panic_type()) return pending_matches(PyExc_BaseException);
+    return PyErr_GivenExceptionMatches(cur, PyExc_ValueError) ||
+           PyErr_GivenExceptionMatches(cur, PyExc_TypeError);
+}
+
+PyObject* resolve(CurryState& st, PyObject* func) {
+    PyObject* signature = cached_attr(SIGNATURE);
+    if (!signature) return nullptr;
+    PyObject* sig = PyObject_CallOneArg(signature, func);
+    if (!sig) {
+        if (!pending_no_signature()) return ffi_err();
+        PyErr_Clear();
+        return Py_NewRef(Py_None);
+    }
+    st.table = read_table(sig);
+    if (PyErr_Occurred() && !discard_pending()) {
+        Py_DECREF(sig);
+        return nullptr;
+    }
+    return sig;
+}
+
+// 1 when the signature method `name` accepts the arguments, 0 when it raises TypeError, -1
+// for any other error.
+int method_binds(PyObject* sig, const char* name, PyObject* args, PyObject* kw) {
+    Ref method = steal(PyObject_GetAttrString(sig, name));
+    if (!method) return -1;
+    Ref r = steal(PyObject_Call(method.get(), args, kw));
+    if (r) return 1;
+    if (!pending_matches(PyExc_TypeError)) return ffi_err(), -1;
+    PyErr_Clear();
+    return 0;
+}
+
+// 1 when the gathered arguments call the function (they bind, or can never bind), 0 when
+// they only bind partially, -1 with an exception set.
+int should_call(PyObject* sig, const BindTable* table, PyObject* args, PyObject* kw) {
+    Py_ssize_t n = PyTuple_GET_SIZE(args);
+    int full = table ? table->binds(n, kw, false) : method_binds(sig, "bind", args, kw);
+    if (full != 0) return full;
+    int part = table ? table->binds(n, kw, true) : method_binds(sig, "bind_partial", args, kw);
+    return part < 0 ? -1 : !part;
+}
+
+PyObject* make_partial(PyObject* func, Ref args, Ref kw, PyObject* sig, TablePtr table) {
+    if (!kw) {
+        kw = steal(PyDict_New());
+        if (!kw) return ffi_err();
+    }
+    CurryObject* o = alloc_curry(curry_type);
+    if (!o) return nullptr;
+    o->st.func = borrow(func);
+    o->st.args = std::move(args);
+    o->st.kwargs = std::move(kw);
+    o->st.table = std::move(table);
+    o->st.sig.preset(Py_NewRef(sig));
+    return (PyObject*)o;
+}
+
+PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObject* kwnames) {
+    CurryState& st = ((CurryObject*)self)->st;
+    if (!st.func) return panic("curry object used after it was cleared");
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    Ref func = st.func.dup();
+
+    PyObject* stored = st.args.get();
+    Py_ssize_t nstored = PyTuple_GET_SIZE(stored);
+    Ref args = steal(PyTuple_New(nstored + nargs));
+    if (!args) return ffi_err();
+    for (Py_ssize_t i = 0; i < nstored; ++i)
+        PyTuple_SET_ITEM(args.get(), i, Py_NewRef(PyTuple_GET_ITEM(stored, i)));
+    for (Py_ssize_t i = 0; i < nargs; ++i)
+        PyTuple_SET_ITEM(args.get(), nstored + i, Py_NewRef(argv[i]));
+
+    // A keyword given now replaces the same keyword given earlier.
+    Ref kw;
+    if (nkw || PyDict_GET_SIZE(st.kwargs.get())) {
+        kw = steal(PyDict_Copy(st.kwargs.get()));
+        if (!kw) return ffi_err();
+        for (Py_ssize_t k = 0; k < nkw; ++k)
+            if (PyDict_SetItem(kw.get(), PyTuple_GET_ITEM(kwnames, k), argv[nargs + k]) < 0)
+                return ffi_err();
+    }
+
+    PyObject* sig = st.sig.peek();
+    if (!sig) sig = st.sig.get([&] { return resolve(st, func.get()); });
+    if (!sig) return nullptr;
+    if (sig != Py_None) {
+        Ref keep = borrow(sig);
+        TablePtr table = st.table;
+        int call = should_call(sig, table.get(), args.get(), kw.get());
+        if (call < 0) return nullptr;
+        if (!call) return make_partial(func.get(), std::move(args), std::move(kw), sig, table);
+    }
+    PyObject* r = PyObject_Call(func.get(), args.get(), kw.get());
+    return r ? r : ffi_err();
+}
+
+Sig& new_sig() {
+    static Sig sig("curry(func, *args, **kwargs)", nullptr, {});
+    return sig;
+}
+
+PyObject* curry_tp_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
+    Args a;
+    if (!new_sig().bind_tuple(a, nullptr, args, kwargs)) return nullptr;
+    Ref rest = a.rest_tuple();
+    if (!rest) return ffi_err();
+    Ref kw = std::move(a.kwargs);
+    if (!kw) {
+        kw = steal(PyDict_New());
+        if (!kw) return ffi_err();
+    }
+    CurryObject* o = alloc_curry(tp);
+    if (!o) return nullptr;
+    o->st.func = borrow(a[0]);
+    o->st.args = std::move(rest);
+    o->st.kwargs = std::move(kw);
+    return (PyObject*)o;
+}
+
+int curry_traverse(PyObject* self, visitproc visit, void* arg) {
+    CurryState& st = ((CurryObject*)self)->st;
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(st.func.get());
+    Py_VISIT(st.args.get());
+    Py_VISIT(st.kwargs.get());
+    Py_VISIT(st.sig.peek());
+    return 0;
+}
+
+int curry_clear(PyObject* self) {
+    CurryState& st = ((CurryObject*)self)->st;
+    st.func.reset();
+    st.args.reset();
+    st.kwargs.reset();
+    st.sig.clear();
+    st.table.reset();
+    return 0;
+}
+
+void curry_dealloc(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    Py_TRASHCAN_BEGIN(self, curry_dealloc)
+    curry_clear(self);
+    ((CurryObject*)self)->st.~CurryState();
+    tp->tp_free(self);
+    Py_DECREF(tp);
+    Py_TRASHCAN_END
+}
+
+// "curry(<func>, arg, ..., key=value, ...)".
+PyObject* curry_repr(PyObject* self) {
+    CurryState& st = ((CurryObject*)self)->st;
+    int rc = Py_ReprEnter(self);
+    if (rc != 0) return rc > 0 ? PyUnicode_FromString("curry(...)") : nullptr;
+    struct Leave {
+        PyObject* o;
+        ~Leave() { Py_ReprLeave(o); }
+    } leave{self};
+    if (!st.func) return PyUnicode_FromString("curry()");
+    Ref parts = steal(PyList_New(0));
+    if (!parts) return ffi_err();
+    auto add = [&](PyObject* s) { return s && PyList_Append(parts.get(), Ref::steal(s).get()) == 0; };
+    if (!add(PyObject_Repr(st.func.get()))) return ffi_err();
+    Ref args = st.args.dup();
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(args.get()); ++i)
+        if (!add(PyObject_Repr(PyTuple_GET_ITEM(args.get(), i)))) return ffi_err();
+    Ref items = steal(PyDict_Items(st.kwargs.get()));
+    if (!items) return ffi_err();
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+        PyObject* kv = PyList_GET_ITEM(items.get(), i);
+        if (!add(PyUnicode_FromFormat("%S=%R", PyTuple_GET_ITEM(kv, 0), PyTuple_GET_ITEM(kv, 1))))
+            return ffi_err();
+    }
+    Ref sep = steal(PyUnicode_FromString(", "));
+    Ref body = sep ? steal(PyUnicode_Join(sep.get(), parts.get())) : Ref();
+    if (!body) return ffi_err();
+    return PyUnicode_FromFormat("curry(%U)", body.get());
+}
+
+// Pickles as a constructor call; the signature is resolved afresh after loading. The plain
+// flip function is no module attribute of its own, so curries around it are rebuilt from
+// the module's `flip`.
+PyObject* curry_reduce(PyObject* self, PyObject*) {
+    CurryState& st = ((CurryObject*)self)->st;
+    if (!st.func) return panic("curry object used after it was cleared");
+    bool has_kw = PyDict_GET_SIZE(st.kwargs.get()) != 0;
+    if (is_plain_flip(st.func.get())) {
+        Ref flip = module_attr("flip");
+        if (!flip) return nullptr;
+        if (flip.get() == self) return PyUnicode_FromString("flip");
+        if (!has_kw) return PyTuple_Pack(2, flip.get(), st.args.get());
+        Ref partial = import_attr("functools", "partial");
+        if (!partial) return nullptr;
+        PyObject* pargs[] = {flip.get()};
+        Ref fn = steal(PyObject_VectorcallDict(partial.get(), pargs, 1, st.kwargs.get()));
+        if (!fn) return ffi_err();
+        return PyTuple_Pack(2, fn.get(), st.args.get());
+    }
+    Ref head = steal(PyTuple_Pack(1, st.func.get()));
+    Ref args = head ? steal(PySequence_Concat(head.get(), st.args.get())) : Ref();
+    if (!args) return ffi_err();
+    PyObject* tp = (PyObject*)Py_TYPE(self);
+    if (!has_kw) return PyTuple_Pack(2, tp, args.get());
+    Ref newobj = import_attr("copyreg", "__newobj_ex__");
+    if (!newobj) return nullptr;
+    Ref kw = steal(PyDict_Copy(st.kwargs.get()));
+    if (!kw) return ffi_err();
+    Ref ctor = steal(PyTuple_Pack(3, tp, args.get(), kw.get()));
+    if (!ctor) return ffi_err();
+    return PyTuple_Pack(2, newobj.get(), ctor.get());
+}
+
+PyObject* make_curry_type(PyObject*) {
+    static PyMemberDef members[] = {TV_VECTORCALL_MEMBER(CurryObject), {nullptr, 0, 0, 0, nullptr}};
+    static PyMethodDef methods[] = {
+        {"__reduce__", (PyCFunction)curry_reduce, METH_NOARGS, nullptr},
+        {nullptr, nullptr, 0, nullptr},
+    };
+    static PyType_Slot slots[] = {
+        {Py_tp_doc, (void*)new_sig().doc()},
+        {Py_tp_new, (void*)curry_tp_new},
+        {Py_tp_dealloc, (void*)curry_dealloc},
+        {Py_tp_traverse, (void*)curry_traverse},
+        {Py_tp_clear, (void*)curry_clear},
+        {Py_tp_call, (void*)PyVectorcall_Call},
+        {Py_tp_repr, (void*)curry_repr},
+        {Py_tp_methods, methods},
+        {Py_tp_members, members},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {"tarvel._tarvel.curry", sizeof(CurryObject), 0, TV_CALLABLE_FLAGS,
+                               slots};
+    return type_once(curry_type, spec);
+}
+
+TV_REGISTER("curry", make_curry_type);
+
+}  // namespace
+
+PyObject* curry_new(PyObject* func, PyObject* args, PyObject* kwargs) {
+    if (!curry_type) {
+        PyObject* t = make_curry_type(nullptr);
+        if (!t) return nullptr;
+        Py_DECREF(t);
+    }
+    CurryObject* o = alloc_curry(curry_type);
+    if (!o) return nullptr;
+    o->st.func = borrow(func);
+    o->st.args = borrow(args);
+    o->st.kwargs = borrow(kwargs);
+    return (PyObject*)o;
+}
+
+}  // namespace tv::fn
