@@ -64,6 +64,14 @@ def rows():
         lam = lambda x: f(g(h(x)))  # noqa: E731
         return (lambda: c(5)), (lambda: lam(5))
 
+    def compose3_py():
+        # The same chain over Python functions: the lambda's calls stay inside the
+        # interpreter loop, ours enter it once per function.
+        pf, pg, ph = (lambda x: -x), (lambda x: x if x > 0 else -x), (lambda x: ~x)
+        c = tv.compose(pf, pg, ph)
+        lam = lambda x: pf(pg(ph(x)))  # noqa: E731
+        return (lambda: c(5)), (lambda: lam(5))
+
     def pipe3():
         return (lambda: tv.pipe(5, f, g, h)), (lambda: py_pipe(5, f, g, h))
 
@@ -89,6 +97,8 @@ def rows():
         Row("memoize(f)(x), cache hit", "lru_cache(maxsize=None)(f)(x)", memo_hit, 1.0),
         Row("compose(f, g, h)(x)", "lambda x: f(g(h(x)))", compose3, 1.2,
             note="f, g, h are C functions (operator.neg, abs, operator.invert)"),
+        Row("compose(pf, pg, ph)(x), Python functions", "lambda x: pf(pg(ph(x)))",
+            compose3_py, 1.2, note="reported: the target row is the C-function one"),
         Row("pipe(x, f, g, h)", "Python loop pipe(x, f, g, h)", pipe3, 2.0),
         Row("thread_first(x, f, (g, 1), h)", "Python loop thread_first", thread3, 2.0),
         Row("juxt(f, g, h)(x)", "lambda x: (f(x), g(x), h(x))", juxt3, 1.0),
