@@ -15,6 +15,11 @@ namespace tv::seq {
 
 namespace {
 
+// The result is built once the number of keys is known: sized up front, it never rehashes.
+PyObject* new_result_dict(size_t n) {
+    return _PyDict_NewPresized(n > (size_t)PY_SSIZE_T_MAX ? PY_SSIZE_T_MAX : (Py_ssize_t)n);
+}
+
 template <class T>
 PyObject* count_ints(const T* p, size_t n) {
     IntMap<T, uint64_t> counts;
@@ -26,7 +31,7 @@ PyObject* count_ints(const T* p, size_t n) {
             order.push_back(v);
             return false;
         });
-    Ref out = steal(PyDict_New());
+    Ref out = steal(new_result_dict(order.size()));
     if (!out) return panic("frequencies: cannot create the result dict");
     for (T v : order) {
         Ref key = steal(box_int(v));
@@ -56,7 +61,7 @@ public:
     Entry& operator[](size_t i) { return v_[i]; }
     // Appends `x` with a new strong reference; throws std::bad_alloc before taking it.
     void push(PyObject* x, int64_t count) {
-        v_.reserve(v_.size() + 1);
+        if (v_.size() == v_.capacity()) v_.reserve(v_.empty() ? 16 : 2 * v_.size());
         v_.push_back(Entry{Py_NewRef(x), count});
     }
     const std::vector<Entry>& all() const { return v_; }
@@ -73,7 +78,7 @@ public:
     bool add(PyObject* x) {
         Py_hash_t h = element_hash(x, index_.fast());
         if (h == -1) return false;
-        HashIndex::Probe p = index_.find(x, h);
+        HashIndex::Probe p = index_.find(x, h, [this](uint32_t pos) { return entries_[pos].obj; });
         if (p.error) return false;
         if (p.pos >= 0) {
             entries_[(size_t)p.pos].count += 1;
@@ -81,12 +86,12 @@ public:
         }
         uint32_t pos = (uint32_t)entries_.size();
         entries_.push(x, 1);
-        index_.add(p, x, pos);
+        index_.add(p, pos);
         return true;
     }
 
     PyObject* result() {
-        Ref out = steal(PyDict_New());
+        Ref out = steal(new_result_dict(entries_.size()));
         if (!out) return panic("frequencies: cannot create the result dict");
         for (const Entries::Entry& e : entries_.all()) {
             Ref count = steal(PyLong_FromLongLong(e.count));
@@ -96,7 +101,7 @@ public:
     }
 
 private:
-    Entries entries_;  // declared first: the index borrows from it and goes away before it
+    Entries entries_;
     HashIndex index_;
 };
 

@@ -35,7 +35,9 @@ public:
             perturb >>= 5;
             i = (i * 5 + perturb + 1) & mask_;
         }
-        owned_.reserve(owned_.size() + 1);  // the one step that can throw, before any change
+        // The one step that can throw, done before anything changes (geometric growth).
+        if (owned_.size() == owned_.capacity())
+            owned_.reserve(owned_.empty() ? 16 : 2 * owned_.size());
         if (2 * (mask_ + 1) < 3 * (count_ + 1)) {
             grow();
             i = empty_slot(h);
