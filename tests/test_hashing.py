@@ -100,7 +100,8 @@ def _fresh_copies(xs):
 INPUTS = {
     "numeric-tower": [1, 1.0, True, 2, 2.0, 0, False, 0.0, -0.0, 1 + 0j],
     "minus-one-minus-two": [-1, -2, -1, -2, -2],
-    "boundary-ints": BOUNDARY_INTS + _fresh_copies(BOUNDARY_INTS) + [float(x) for x in BOUNDARY_INTS],
+    "boundary-ints": (BOUNDARY_INTS + _fresh_copies(BOUNDARY_INTS)
+                      + [float(x) for x in BOUNDARY_INTS]),
     "strings": ["a", "b", "".join(["a"]), "", "é", "\U0001f600", "ab" * 50, "b"],
     "collisions": [Collide(i % 5) for i in range(40)],
     "collide-with-ints": [Collide(1, h=1), 1, NoEq(), 1.0, NoEq(), True],

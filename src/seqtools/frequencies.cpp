@@ -78,12 +78,16 @@ public:
     bool add(PyObject* x) {
         Py_hash_t h = element_hash(x, index_.fast());
         if (h == -1) return false;
-        HashIndex::Probe p = index_.find(x, h, [this](uint32_t pos) { return entries_[pos].obj; });
+        auto at = [this](uint32_t pos) { return entries_[pos].obj; };
+        HashIndex::Probe p = index_.find(x, h, at);
         if (p.error) return false;
         if (p.pos >= 0) {
             entries_[(size_t)p.pos].count += 1;
             return true;
         }
+        // Chain positions are 32-bit: past that many distinct elements, give up as a
+        // failed allocation rather than alias two entries.
+        if (entries_.size() > UINT32_MAX) throw std::bad_alloc();
         uint32_t pos = (uint32_t)entries_.size();
         entries_.push(x, 1);
         index_.add(p, pos);

@@ -20,6 +20,15 @@
 
 namespace tv {
 
+// The distinct elements that share one hash, as positions in the caller's entry list, in
+// order of first occurrence: the first member inline in the table slot; from the second
+// member on, the others in a growable array (capacity 2 to start) kept beside the table.
+struct Chain {
+    static constexpr uint32_t kEmpty = 0, kSingle = 1, kMany = 2;
+    uint32_t first;  // position of the first member
+    uint32_t state;  // kEmpty (unused slot), kSingle, or kMany + k for the array rest[k]
+};
+
 class HashIndex {
 public:
     explicit HashIndex(bool fast) : fast_(fast) {}
@@ -44,14 +53,13 @@ public:
         if (!slots_) alloc(kInitialSlots);
         for (size_t i = index(h);; i = (i + 1) & mask_) {
             const Slot& s = slots_[i];
-            if (s.tag == kEmpty) return Probe{-1, false, i, h};
+            if (s.chain.state == Chain::kEmpty) return Probe{-1, false, i, h};
             if (s.hash != h) continue;
-            // The members' positions, copied out of the slot: __eq__ runs Python code.
-            uint32_t first = s.pos, tag = s.tag;
-            int eq = elements_equal(at(first), x, fast_);
-            if (eq) return Probe{eq > 0 ? (int64_t)first : -1, eq < 0, i, h};
-            if (tag != kSingle) {
-                const std::vector<uint32_t>& more = chains_[tag - kMany];
+            Chain c = s.chain;
+            int eq = elements_equal(at(c.first), x, fast_);
+            if (eq) return Probe{eq > 0 ? (int64_t)c.first : -1, eq < 0, i, h};
+            if (c.state != Chain::kSingle) {
+                const std::vector<uint32_t>& more = rest_[c.state - Chain::kMany];
                 for (size_t k = 0; k < more.size(); ++k) {
                     uint32_t pos = more[k];
                     eq = elements_equal(at(pos), x, fast_);
@@ -64,18 +72,17 @@ public:
 
     // Records the element at `pos` after a find() that matched nothing. Throws bad_alloc.
     void add(const Probe& p, uint32_t pos) {
-        Slot& s = slots_[p.slot];
-        if (s.tag == kSingle) {
-            // A second member: the chain moves to a growable array (capacity 2 to start).
+        Chain& c = slots_[p.slot].chain;
+        if (c.state == Chain::kSingle) {
             std::vector<uint32_t> more;
             more.reserve(2);
             more.push_back(pos);
-            chains_.push_back(std::move(more));
-            s.tag = (uint32_t)(chains_.size() - 1 + kMany);
+            rest_.push_back(std::move(more));
+            c.state = (uint32_t)(rest_.size() - 1 + Chain::kMany);
             return;
         }
-        if (s.tag != kEmpty) {
-            chains_[s.tag - kMany].push_back(pos);
+        if (c.state != Chain::kEmpty) {
+            rest_[c.state - Chain::kMany].push_back(pos);
             return;
         }
         size_t i = p.slot;
@@ -83,25 +90,22 @@ public:
             grow();
             i = free_slot(p.hash);
         }
-        slots_[i] = Slot{p.hash, pos, kSingle};
+        slots_[i] = Slot{p.hash, Chain{pos, Chain::kSingle}};
         ++count_;
     }
 
 private:
     static constexpr size_t kInitialSlots = 32;
-    static constexpr uint32_t kEmpty = 0, kSingle = 1, kMany = 2;
-    // One hash: its first member inline; tag kMany + k when chains_[k] holds the others.
     struct Slot {
         Py_hash_t hash;
-        uint32_t pos;
-        uint32_t tag;
+        Chain chain;
     };
 
     // Top bits of the multiplicative hash (the golden-ratio constant spreads neighbouring
     // hashes such as those of consecutive ints evenly over the table).
     size_t index(Py_hash_t h) const { return (size_t)(PyHashHasher::hash(h) >> shift_); }
     void alloc(size_t n) {
-        void* p = std::calloc(n, sizeof(Slot));  // zero-filled: every tag is kEmpty
+        void* p = std::calloc(n, sizeof(Slot));  // zero-filled: every chain is empty
         if (!p) throw std::bad_alloc();
         slots_ = (Slot*)p;
         mask_ = n - 1;
@@ -109,7 +113,7 @@ private:
     }
     size_t free_slot(Py_hash_t h) const {
         size_t i = index(h);
-        while (slots_[i].tag != kEmpty) i = (i + 1) & mask_;
+        while (slots_[i].chain.state != Chain::kEmpty) i = (i + 1) & mask_;
         return i;
     }
     void grow() {
@@ -117,7 +121,7 @@ private:
         size_t n = mask_ + 1;
         alloc(n < (size_t(1) << 16) ? 4 * n : 2 * n);
         for (size_t j = 0; j < n; ++j)
-            if (old[j].tag != kEmpty) slots_[free_slot(old[j].hash)] = old[j];
+            if (old[j].chain.state != Chain::kEmpty) slots_[free_slot(old[j].hash)] = old[j];
         std::free(old);
     }
 
@@ -125,7 +129,7 @@ private:
     size_t mask_ = 0;
     unsigned shift_ = 64;
     size_t count_ = 0;  // distinct hashes in the table
-    std::vector<std::vector<uint32_t>> chains_;  // members after the first, per shared hash
+    std::vector<std::vector<uint32_t>> rest_;  // the members after the first of each chain
     bool fast_;
 };
 
