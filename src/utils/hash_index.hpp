@@ -14,7 +14,6 @@
 #pragma once
 #include "utils/hashing.hpp"
 
-#include <cstdlib>
 #include <new>
 #include <vector>
 
@@ -34,7 +33,7 @@ public:
     explicit HashIndex(bool fast) : fast_(fast) {}
     HashIndex(const HashIndex&) = delete;
     HashIndex& operator=(const HashIndex&) = delete;
-    ~HashIndex() { std::free(slots_); }
+    ~HashIndex() { PyMem_Free(slots_); }
 
     bool fast() const { return fast_; }
 
@@ -105,7 +104,7 @@ private:
     // hashes such as those of consecutive ints evenly over the table).
     size_t index(Py_hash_t h) const { return (size_t)(PyHashHasher::hash(h) >> shift_); }
     void alloc(size_t n) {
-        void* p = std::calloc(n, sizeof(Slot));  // zero-filled: every chain is empty
+        void* p = PyMem_Calloc(n, sizeof(Slot));  // zero-filled: every chain is empty
         if (!p) throw std::bad_alloc();
         slots_ = (Slot*)p;
         mask_ = n - 1;
@@ -122,7 +121,7 @@ private:
         alloc(n < (size_t(1) << 16) ? 4 * n : 2 * n);
         for (size_t j = 0; j < n; ++j)
             if (old[j].chain.state != Chain::kEmpty) slots_[free_slot(old[j].hash)] = old[j];
-        std::free(old);
+        PyMem_Free(old);
     }
 
     Slot* slots_ = nullptr;

@@ -2,11 +2,11 @@
 // serves every element type. Linear probing over a power-of-two table; the key 0 marks an
 // empty slot, so a stored 0 lives beside the table.
 // Storage is allocated on the first insertion and grows with the number of distinct keys
-// only (at most half full).
+// only (at most half full). Tables come from the interpreter's allocator (the interpreter
+// lock is always held here): small ones are cheap, and tracemalloc sees them all.
 #pragma once
 #include "utils/hashing.hpp"
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -38,7 +38,7 @@ public:
         swap(tmp);
         return *this;
     }
-    ~IntTable() { std::free(slots_); }
+    ~IntTable() { PyMem_Free(slots_); }
 
     size_t size() const { return count_ + has_zero_; }
     // Bytes of native storage held (for memory accounting in tests and benchmarks).
@@ -151,7 +151,7 @@ private:
         else return nullptr;
     }
     void alloc(size_t n) {
-        void* p = std::calloc(n, sizeof(Slot));  // all-zero: every key is the empty marker
+        void* p = PyMem_Calloc(n, sizeof(Slot));  // all-zero: every key is the empty marker
         if (!p) throw std::bad_alloc();
         slots_ = (Slot*)p;
         mask_ = n - 1;
@@ -167,7 +167,7 @@ private:
         alloc(2 * n);
         for (size_t j = 0; j < n; ++j)
             if (old[j].key != K(0)) slots_[free_slot(old[j].key)] = old[j];
-        std::free(old);
+        PyMem_Free(old);
     }
 
     Slot* slots_ = nullptr;

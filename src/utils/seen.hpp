@@ -4,7 +4,6 @@
 #pragma once
 #include "utils/hashing.hpp"
 
-#include <cstdlib>
 #include <new>
 #include <vector>
 
@@ -57,7 +56,7 @@ public:
     }
     // Drops every element; the set is empty (and usable) afterwards.
     void clear() {
-        std::free(std::exchange(slots_, nullptr));
+        PyMem_Free(std::exchange(slots_, nullptr));
         mask_ = kInitialSlots - 1;
         count_ = 0;
         std::vector<PyObject*> owned;
@@ -73,7 +72,7 @@ private:
     };
 
     void alloc(size_t n) {
-        void* p = std::calloc(n, sizeof(Slot));
+        void* p = PyMem_Calloc(n, sizeof(Slot));
         if (!p) throw std::bad_alloc();
         slots_ = (Slot*)p;
         mask_ = n - 1;
@@ -93,7 +92,7 @@ private:
         alloc(4 * n);
         for (size_t k = 0; k < n; ++k)
             if (old[k].obj) slots_[empty_slot(old[k].hash)] = old[k];
-        std::free(old);
+        PyMem_Free(old);
     }
 
     Slot* slots_ = nullptr;
