@@ -76,32 +76,18 @@ public:
     }
     // Streams the keys p[from, n) through the table: on_hit(value) for a key already
     // present; a new key is inserted and on_new(key, value) called, which stops the stream
-    // by returning true. Returns the index just past the key that stopped it, or n. The
-    // table's fields stay in registers here, where stores through the values (same type as
-    // the fields) would otherwise force reloading them for every key. Throws bad_alloc.
+    // by returning true. Returns the index just past the key that stopped it, or n.
+    // Throws std::bad_alloc.
     template <class OnHit, class OnNew>
-    size_t stream(const K* p, size_t from, size_t n, OnHit&& on_hit, OnNew&& on_new) {
+    size_t stream(const K* p, size_t from, size_t n, OnHit on_hit, OnNew&& on_new) {
         if (!slots_) alloc(kInitialSlots);
-        Slot* slots = slots_;
-        size_t mask = mask_;
-        for (size_t j = from; j < n; ++j) {
-            K k = p[j];
-            if (k != K(0)) {
-                size_t i = index(k) & mask;
-                while (slots[i].key != k && slots[i].key != K(0)) i = (i + 1) & mask;
-                if (slots[i].key == k) {
-                    on_hit(val_of(slots[i]));
-                    continue;
-                }
-            } else if (has_zero_) {
-                on_hit(&zero_val_);
-                continue;
-            }
+        size_t j = from;
+        while ((j = hits(p, j, n, on_hit)) < n) {
+            K k = p[j++];
             bool inserted;
             Val* v = find_or_insert(k, inserted);
-            slots = slots_;
-            mask = mask_;
-            if (on_new(k, v)) return j + 1;
+            if (!inserted) on_hit(v);
+            else if (on_new(k, v)) return j;
         }
         return n;
     }
@@ -122,6 +108,30 @@ public:
     }
 
 private:
+    // The hot loop of stream(): runs over keys already present and returns the index of the
+    // first key that needs an insertion (or n). Kept out of line and free of calls, so that
+    // the table's fields and the loop state all stay in registers.
+    template <class OnHit>
+    [[gnu::noinline]] size_t hits(const K* p, size_t j, size_t n, OnHit on_hit) {
+        Slot* const slots = slots_;
+        const size_t mask = mask_;
+        for (; j < n; ++j) {
+            K k = p[j];
+            if (k == K(0)) [[unlikely]] {
+                if (!has_zero_) return j;
+                on_hit(&zero_val_);
+                continue;
+            }
+            size_t i = index(k) & mask;
+            while (slots[i].key != k) {
+                if (slots[i].key == K(0)) return j;
+                i = (i + 1) & mask;
+            }
+            on_hit(val_of(slots[i]));
+        }
+        return n;
+    }
+
     // The first allocation takes 512 bytes: one call to the allocator covers the first few
     // dozen keys, which is all that an early exit such as take(10, unique(a)) needs.
     static constexpr size_t kInitialSlots = 512 / sizeof(Slot) < 16 ? 16 : 512 / sizeof(Slot);
