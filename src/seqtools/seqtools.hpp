@@ -13,6 +13,10 @@ PyObject* tail_impl(uint64_t n, PyObject* seq);
 PyObject* count_impl(PyObject* seq);
 // islice(seq, start, stop[, step]) through the cached itertools.islice.
 PyObject* islice_call(PyObject* const* args, size_t nargs);
+// unique(seq, key): a lazy iterator over the first occurrences (key may be None/nullptr).
+PyObject* unique_impl(PyObject* seq, PyObject* key);
+// frequencies(seq): a new dict from each distinct element to its count.
+PyObject* frequencies_impl(PyObject* seq);
 
 }  // namespace tv::seq
 

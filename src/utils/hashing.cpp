@@ -1,0 +1,51 @@
+#include "utils/hashing.hpp"
+
+namespace tv {
+
+namespace {
+
+#if TV_HAVE_LV_TAG
+// One probe: `must_be_small` values have to take the inline path; the others pass when
+// the interpreter stores them in wider form (they never reach the inline hash then).
+bool probe_ok(long long value, bool must_be_small) noexcept {
+    Ref o = steal(PyLong_FromLongLong(value));
+    if (!o) {
+        PyErr_Clear();
+        return false;
+    }
+    Py_hash_t real = PyObject_Hash(o.get());
+    if (real == -1) {
+        PyErr_Clear();
+        return false;
+    }
+    bool small = Py_TYPE(o.get()) == &PyLong_Type && int_is_small(o.get());
+    if (!small) return !must_be_small;
+    return small_int_hash(o.get()) == real;
+}
+
+bool self_test() noexcept {
+    static const long long must[] = {0, 1, -1, -2, 5, 256, 257, 1073741823, -1073741823};
+    static const long long maybe[] = {1099511627776LL, -1099511627776LL, 9223372036854775807LL,
+                                      -9223372036854775807LL};
+    for (long long v : must)
+        if (!probe_ok(v, true)) return false;
+    for (long long v : maybe)
+        if (!probe_ok(v, false)) return false;
+    return true;
+}
+#else
+bool self_test() noexcept { return false; }
+#endif
+
+// -1 until probed. Only touched with the interpreter lock held, and the probe runs no
+// Python code, so no other thread can observe it half-done.
+int fast_hash_state = -1;
+
+}  // namespace
+
+bool int_fast_hash_enabled() noexcept {
+    if (fast_hash_state < 0) fast_hash_state = self_test() ? 1 : 0;
+    return fast_hash_state == 1;
+}
+
+}  // namespace tv

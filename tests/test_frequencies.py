@@ -1,0 +1,97 @@
+"""frequencies(seq): differential tests against collections.Counter (insertion order and
+first-occurrence keys included), over lists, tuples and generators."""
+
+from collections import Counter
+
+import pytest
+from hypothesis import given, strategies as st
+
+from leakcheck import check_leaks
+
+values = st.one_of(
+    st.integers(), st.integers(-300, 300), st.floats(), st.text(max_size=2), st.booleans(),
+    st.sampled_from([-1, -2, 2**61 - 1, 2**61, -(2**61), 2**64 - 1, 1.0, 0.0, -0.0]),
+    st.tuples(st.integers(-3, 3), st.text(max_size=1)),
+)
+
+
+def _as(kind, xs):
+    return {"list": list, "tuple": tuple}.get(kind, lambda v: (x for x in v))(xs)
+
+
+@given(st.lists(values, max_size=80), st.sampled_from(["list", "tuple", "generator"]))
+def test_matches_counter(tv, xs, kind):
+    got = tv.frequencies(_as(kind, xs))
+    want = Counter(xs)
+    assert type(got) is dict
+    assert list(got.values()) == list(want.values())
+    assert len(got) == len(want) and all(a is b for a, b in zip(got, want))
+
+
+def test_edge_cases(tv):
+    assert tv.frequencies([]) == {} and tv.frequencies(iter([])) == {}
+    assert tv.frequencies(()) == {}
+    got = tv.frequencies([1, 1.0, True, 2])
+    assert list(got.items()) == [(1, 3), (2, 1)] and type(next(iter(got))) is int
+    assert tv.frequencies([-1, -2, -1]) == {-1: 2, -2: 1}
+    assert tv.frequencies(b"abca") == {97: 2, 98: 1, 99: 1}
+    assert tv.frequencies("abca") == {"a": 2, "b": 1, "c": 1}
+    assert tv.frequencies(seq=[1]) == {1: 1}
+    assert tv.frequencies.__text_signature__ == "(seq)"
+    nan, other = float("nan"), float("nan")
+    assert list(tv.frequencies([nan, nan]).values()) == [2]
+    assert list(tv.frequencies([nan, other]).values()) == [1, 1]
+
+
+def test_errors(tv):
+    with pytest.raises(TypeError, match="not iterable"):
+        tv.frequencies(5)
+    with pytest.raises(TypeError):
+        tv.frequencies()
+    with pytest.raises(TypeError):
+        tv.frequencies([], [])
+
+    def gen():
+        yield 1
+        raise KeyError("gen")
+
+    with pytest.raises(KeyError):
+        tv.frequencies(gen())
+
+
+def test_result_store_failure(tv):
+    # The dict hashes each key again when the result is built; a hash that fails the
+    # second time ends the call with that error.
+    class Flaky:
+        calls = 0
+
+        def __hash__(self):
+            Flaky.calls += 1
+            if Flaky.calls > 1:
+                raise OSError("second hash")
+            return 5
+
+    with pytest.raises(OSError, match="second hash"):
+        tv.frequencies([Flaky()])
+
+
+def test_counts_are_exact_for_long_inputs(tv):
+    xs = [i % 7 for i in range(100_000)] + ["x"] * 3
+    assert tv.frequencies(xs) == Counter(xs)
+    assert tv.frequencies(tuple(xs)) == Counter(xs)
+
+
+def test_no_leaks(tv):
+    ints = [10**7 + i % 30 for i in range(300)]
+    objs = [(i % 10, "a") for i in range(100)]
+
+    def gen():
+        yield "a"
+        raise KeyError("x")
+
+    check_leaks(lambda: tv.frequencies(ints), watch=ints[:3])
+    check_leaks(lambda: tv.frequencies(tuple(objs)), watch=objs[:3])
+    check_leaks(lambda: tv.frequencies(iter(objs)), watch=objs[:3])
+    check_leaks(lambda: tv.frequencies(gen()), raises=KeyError)
+    check_leaks(lambda: tv.frequencies(5), raises=TypeError)
+    check_leaks(lambda: tv.frequencies(b"hello"))

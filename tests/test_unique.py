@@ -1,0 +1,226 @@
+"""unique(seq, key=None): the general iterator over any iterable (live list reading,
+reentrancy guard, length hints, key path) and differential tests against dict.fromkeys."""
+
+import array
+import gc
+import operator
+
+import pytest
+from hypothesis import given, strategies as st
+
+from leakcheck import check_leaks
+
+hashables = st.recursive(
+    st.one_of(st.integers(), st.floats(), st.text(max_size=3), st.booleans(), st.none(),
+              st.sampled_from([-1, -2, 0, 1, 2**30, 2**62, -(2**63)])),
+    lambda inner: st.tuples(inner, inner),
+    max_leaves=4,
+)
+
+
+def ref_unique(xs, key=None):
+    seen, out = {}, []
+    for x in xs:
+        k = x if key is None else key(x)
+        if k not in seen:
+            seen[k] = None
+            out.append(x)
+    return out
+
+
+def _as(kind, xs):
+    if kind == "list":
+        return list(xs)
+    if kind == "tuple":
+        return tuple(xs)
+    return (x for x in xs)
+
+
+@given(st.lists(hashables, max_size=60), st.sampled_from(["list", "tuple", "generator"]))
+def test_matches_dict_fromkeys(tv, xs, kind):
+    got = list(tv.unique(_as(kind, xs)))
+    want = list(dict.fromkeys(xs))
+    assert len(got) == len(want) and all(a is b for a, b in zip(got, want))
+
+
+@given(st.lists(st.integers(-20, 20), max_size=60), st.sampled_from([abs, lambda x: x % 3, str]))
+def test_key_matches_reference(tv, xs, key):
+    assert list(tv.unique(xs, key=key)) == ref_unique(xs, key)
+    assert list(tv.unique(iter(xs), key)) == ref_unique(xs, key)
+
+
+def test_basic_cases(tv):
+    assert list(tv.unique([])) == []
+    assert tv.unique([]).__length_hint__() == 0
+    assert list(tv.unique([1, 1.0, True, 2])) == [1, 2]
+    assert [type(x) for x in tv.unique([1, 1.0, True, 2])] == [int, int]
+    assert list(tv.unique(b"abca", key=None)) == [97, 98, 99]
+    assert list(tv.unique(b"abca", key=lambda c: c % 2)) == [97, 98]
+    assert type(tv.unique(b"abca", key=lambda c: c)).__name__ == "UniqueIter"
+    assert list(tv.unique(seq="abca")) == ["a", "b", "c"]
+    with pytest.raises(TypeError):
+        tv.unique(5)
+    with pytest.raises(TypeError):
+        tv.unique()
+    assert tv.unique.__text_signature__ == "(seq, key=None)"
+
+
+def test_docstrings(tv):
+    it, iit = tv.unique([1]), tv.unique(b"a")
+    assert type(it).__length_hint__.__doc__ == (
+        "Upper bound (PEP 424 allows estimates): every remaining source\n"
+        "element could be new. Lets consumers preallocate.")
+    assert type(iit).__length_hint__.__doc__ == (
+        "Upper bound (PEP 424 allows estimates): every remaining element\ncould be new.")
+    assert "native" in type(it).__doc__ and "already executing" in type(it).__doc__
+    assert "integer buffer" in type(iit).__doc__ and "take(5" in type(iit).__doc__
+    assert iter(it) is it and iter(iit) is iit
+    for t in (type(it), type(iit)):
+        with pytest.raises(TypeError):
+            t()
+
+
+def test_live_list_reading(tv):
+    xs = [1, 2]
+    it = tv.unique(xs)
+    assert next(it) == 1
+    xs.append(3)
+    xs.append(1)
+    assert list(it) == [2, 3]
+    xs.append(4)
+    assert next(it, "end") == "end"  # exhausted stays exhausted
+    shrinking = [1, 2, 3, 4]
+    it = tv.unique(shrinking)
+    assert next(it) == 1
+    del shrinking[1:]
+    assert list(it) == []
+
+
+def test_list_subclass_and_tuple_use_their_iterator(tv):
+    class Rev(list):
+        def __iter__(self):
+            return iter(list(reversed(list(list.__iter__(self)))))
+
+    assert list(tv.unique(Rev([1, 2, 2, 3]))) == [3, 2, 1]
+    assert list(tv.unique((3, 3, 1))) == [3, 1]
+
+
+def test_length_hints(tv):
+    it = tv.unique([1, 2, 3, 4, 5])
+    next(it), next(it)
+    assert it.__length_hint__() == 3
+    assert operator.length_hint(it) == 3
+    assert tv.unique(x for x in range(3)).__length_hint__() == 0
+    assert tv.unique(iter([1, 2, 3])).__length_hint__() == 3
+
+    class BadHint:
+        def __iter__(self):
+            return self
+
+        def __next__(self):
+            raise StopIteration
+
+        def __length_hint__(self):
+            raise RuntimeError("no hint")
+
+    assert tv.unique(BadHint()).__length_hint__() == 0
+
+
+@pytest.mark.parametrize("what", ["next", "length_hint"])
+def test_reentrancy_guard(tv, what):
+    caught = []
+
+    def key(x):
+        try:
+            if what == "next":
+                next(it)
+            else:
+                it.__length_hint__()
+        except ValueError as e:
+            caught.append(str(e))
+        return x
+
+    it = tv.unique([1, 2, 1, 3], key=key)
+    assert list(it) == [1, 2, 3]
+    assert caught == ["iterator already executing"] * 4
+
+    def leaky_key(x):
+        next(it2)
+
+    it2 = tv.unique([1, 2], key=leaky_key)
+    with pytest.raises(ValueError, match="iterator already executing"):
+        next(it2)
+    assert it2.__length_hint__() == 1  # the flag was given back: the guard is not stuck
+
+
+def test_errors_leave_the_iterator_usable(tv):
+    def gen():
+        yield 1
+        yield 2
+        raise KeyError("boom")
+
+    it = tv.unique(gen())
+    assert next(it) == 1 and next(it) == 2
+    with pytest.raises(KeyError):
+        next(it)
+    assert next(it, "end") == "end"
+
+    def key(x):
+        if x == 2:
+            raise ArithmeticError("key")
+        return x
+
+    it = tv.unique([1, 2, 3, 1], key=key)
+    assert next(it) == 1
+    with pytest.raises(ArithmeticError):
+        next(it)
+    assert list(it) == [3]
+
+
+def test_collected_in_cycles(tv):
+    class Key:
+        freed = False
+
+        def __call__(self, x):
+            return x
+
+        def __del__(self):
+            Key.freed = True
+
+    k = Key()
+    it = tv.unique([1, 2], key=k)
+    k.it = it  # iterator -> key -> iterator
+    del k, it
+    gc.collect()
+    assert Key.freed
+
+    class Elem:
+        freed = False
+
+        def __del__(self):
+            Elem.freed = True
+
+    e = Elem()
+    it = tv.unique([e])
+    next(it)
+    e.it = it  # the seen-set holds e, e holds the iterator
+    del e, it
+    gc.collect()
+    assert Elem.freed
+
+
+def test_no_leaks(tv):
+    data = [10**6 + i % 40 for i in range(200)]
+    keyed = [f"s{i}" for i in range(50)]
+
+    def raising_key(x):
+        raise LookupError(x)
+
+    check_leaks(lambda: list(tv.unique(data)), watch=data[:3])
+    check_leaks(lambda: list(tv.unique(tuple(data))), watch=data[:3])
+    check_leaks(lambda: list(tv.unique(x for x in data)), watch=data[:3])
+    check_leaks(lambda: list(tv.unique(keyed, key=len)), watch=keyed[:3])
+    check_leaks(lambda: next(tv.unique(keyed, key=raising_key)), raises=LookupError)
+    check_leaks(lambda: tv.unique(5), raises=TypeError)
+    check_leaks(lambda: list(tv.unique(array.array("q", data))))
+    check_leaks(lambda: tv.unique([1, 2]).__length_hint__())
