@@ -66,13 +66,14 @@ public:
     // `kwnames`. Returns false with an exception set on a binding or conversion error.
     bool bind(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
               PyObject* kwnames) const {
-        if (!kwnames && simple_ && nargs >= npos_ && (nargs == npos_ || varargs_)) {
+        if (!kwnames && simple_ && nargs >= nreq_ && (nargs <= npos_ || varargs_)) {
             // Hot path: only positionals, nothing to convert, no keyword work.
+            Py_ssize_t take = nargs < npos_ ? nargs : npos_;
             a.self = self;
-            for (int i = 0; i < npos_; ++i) a.v[i] = args[i];
-            for (int i = npos_; i < nparams_; ++i) a.v[i] = params_[i].deflt;
-            a.rest = args + npos_;
-            a.nrest = nargs - npos_;
+            for (Py_ssize_t i = 0; i < take; ++i) a.v[i] = args[i];
+            for (int i = (int)take; i < nparams_; ++i) a.v[i] = params_[i].deflt;
+            a.rest = args + take;
+            a.nrest = nargs - take;
             a.rest_owner = nullptr;
             return true;
         }
