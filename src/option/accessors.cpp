@@ -1,6 +1,7 @@
 // The option-returning accessors: first_opt, last_opt, nth_opt, get_opt, get_in_opt,
 // peek_opt. Absence is a new Nothing; which failures count as absence differs per tool.
 #include "option/option.hpp"
+#include "seqtools/seqtools.hpp"
 
 #include "utils/binder.hpp"
 #include "utils/cached.hpp"
@@ -127,12 +128,5 @@ TV_FUNCTION(peek_opt, "peek_opt(seq)") {
     if (!it) return nullptr;
     Ref head = steal(iter_next(it.get()));
     if (!head) return PyErr_Occurred() ? nullptr : nothing();
-    Ref chain = import_attr("itertools", "chain");
-    if (!chain) return nullptr;
-    Ref one = steal(PyTuple_Pack(1, head.get()));
-    if (!one) return nullptr;
-    PyObject* args[] = {one.get(), it.get()};
-    Ref rest = steal(PyObject_Vectorcall(chain.get(), args, 2, nullptr));
-    if (!rest) return ffi_err();
-    return some(steal(PyTuple_Pack(2, head.get(), rest.get())));
+    return some(steal(seq::peek_pair(head.get(), it.get())));
 }

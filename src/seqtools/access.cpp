@@ -129,9 +129,10 @@ bool skip_one(PyObject* it) {
     return !stop;
 }
 
-// coll[ind], or the default for a lookup error when one is given.
-PyObject* lookup(PyObject* coll, PyObject* ind, PyObject* deflt) {
-    PyObject* r = PyObject_GetItem(coll, ind);
+}  // namespace
+
+PyObject* lookup_or_default(PyObject* coll, PyObject* key, PyObject* deflt) {
+    PyObject* r = PyObject_GetItem(coll, key);
     if (r) return r;
     if (deflt && is_lookup_error()) {
         PyErr_Clear();
@@ -140,7 +141,17 @@ PyObject* lookup(PyObject* coll, PyObject* ind, PyObject* deflt) {
     return ffi_err();
 }
 
-}  // namespace
+PyObject* peek_pair(PyObject* head, PyObject* it) {
+    // Looked up on every call, so a patched itertools.chain is honoured.
+    Ref chain = import_attr("itertools", "chain");
+    if (!chain) return nullptr;
+    Ref one = steal(PyTuple_Pack(1, head));
+    if (!one) return nullptr;
+    PyObject* args[] = {one.get(), it};
+    Ref rest = steal(PyObject_Vectorcall(chain.get(), args, 2, nullptr));
+    if (!rest) return ffi_err();
+    return PyTuple_Pack(2, head, rest.get());
+}
 
 }  // namespace tv::seq
 
@@ -213,7 +224,7 @@ TV_FUNCTION(get, "get(ind, coll, *rest)") {
         return nullptr;
     }
     PyObject* deflt = a.nrest ? a.rest[0] : nullptr;
-    if (!PyList_Check(ind)) return lookup(coll, ind, deflt);
+    if (!PyList_Check(ind)) return lookup_or_default(coll, ind, deflt);
     // The walk stops at the shorter of the list's length at the start and its current one:
     // a lookup may run Python code that shrinks it.
     Py_ssize_t n = PyList_GET_SIZE(ind);
@@ -222,7 +233,7 @@ TV_FUNCTION(get, "get(ind, coll, *rest)") {
     Py_ssize_t i = 0;
     for (; i < n && i < PyList_GET_SIZE(ind); ++i) {
         Ref key = borrow(PyList_GET_ITEM(ind, i));
-        PyObject* v = lookup(coll, key.get(), deflt);
+        PyObject* v = lookup_or_default(coll, key.get(), deflt);
         if (!v) return nullptr;
         PyTuple_SET_ITEM(out.get(), i, v);
     }
@@ -235,14 +246,7 @@ TV_FUNCTION(peek, "peek(seq)") {
     if (!it) return nullptr;
     Ref head = steal(next_or_stop(it.get()));
     if (!head) return nullptr;
-    Ref chain = import_attr("itertools", "chain");
-    if (!chain) return nullptr;
-    Ref one = steal(PyTuple_Pack(1, head.get()));
-    if (!one) return nullptr;
-    PyObject* args[] = {one.get(), it.get()};
-    Ref rest = steal(PyObject_Vectorcall(chain.get(), args, 2, nullptr));
-    if (!rest) return ffi_err();
-    return PyTuple_Pack(2, head.get(), rest.get());
+    return peek_pair(head.get(), it.get());
 }
 
 TV_FUNCTION(cons, "cons(el, seq)") {

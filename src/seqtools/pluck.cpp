@@ -75,17 +75,6 @@ using PluckIter = DedicatedIter<PluckState>;
 
 TV_REGISTER("#PluckIter", PluckIter::make_type);
 
-// element[key], or the default for a lookup error when there is one.
-PyObject* lookup(PyObject* e, PyObject* key, PyObject* deflt) {
-    PyObject* r = PyObject_GetItem(e, key);
-    if (r) return r;
-    if (deflt && is_lookup_error()) {
-        PyErr_Clear();
-        return Py_NewRef(deflt);
-    }
-    return ffi_err();
-}
-
 // Index lists and defaults. There is no end flag: a step after the end asks the source again.
 class PluckStep final : public Step {
 public:
@@ -96,7 +85,7 @@ public:
     PyObject* step() override {
         Ref x = steal(iter_next_cached());
         if (!x) return nullptr;
-        if (!many_) return lookup(x.get(), ind_.get(), deflt_.get());
+        if (!many_) return lookup_or_default(x.get(), ind_.get(), deflt_.get());
         PyObject* keys = ind_.get();
         // A lookup may run Python code that shrinks the key list: the walk stops at the
         // shorter of its length at the start and its current one.
@@ -104,7 +93,7 @@ public:
         if (vals_.capacity() == 0) vals_.reserve(4);
         for (Py_ssize_t i = 0; i < n && i < PyList_GET_SIZE(keys); ++i) {
             Ref key = borrow(PyList_GET_ITEM(keys, i));
-            PyObject* v = lookup(x.get(), key.get(), deflt_.get());
+            PyObject* v = lookup_or_default(x.get(), key.get(), deflt_.get());
             if (!v) {
                 vals_.clear();
                 return nullptr;

@@ -13,6 +13,10 @@ PyObject* tail_impl(uint64_t n, PyObject* seq);
 PyObject* count_impl(PyObject* seq);
 // islice(seq, start, stop[, step]) through the cached itertools.islice.
 PyObject* islice_call(PyObject* const* args, size_t nargs);
+// coll[key], or a new reference to `deflt` (when not nullptr) for a lookup error.
+PyObject* lookup_or_default(PyObject* coll, PyObject* key, PyObject* deflt);
+// The pair (head, chain((head,), it)) that peek returns: the head replayed, then the rest.
+PyObject* peek_pair(PyObject* head, PyObject* it);
 // unique(seq, key): a lazy iterator over the first occurrences (key may be None/nullptr).
 PyObject* unique_impl(PyObject* seq, PyObject* key);
 // frequencies(seq): a new dict from each distinct element to its count.
