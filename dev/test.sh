@@ -52,7 +52,11 @@ run_suite() {  # label python sanitize
          UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
   fi
   # Run from a scratch directory so that the installed package, not the tree, is imported.
-  (cd "$work" && "${pre[@]}" "$venv/bin/python" -m pytest "$root/tests" -q -p no:cacheprovider \
+  # Sanitized frames are several times larger: give the deep-nesting tests the stack
+  # that the interpreter's recursion limits assume.
+  local stack=""
+  [ "$sanitize" = ON ] && stack="ulimit -s 1048576 2>/dev/null || ulimit -s unlimited 2>/dev/null;"
+  (eval "$stack" && cd "$work" && "${pre[@]}" "$venv/bin/python" -m pytest "$root/tests" -q -p no:cacheprovider \
       -o addopts="" --rootdir "$root")
   local rc=$?
   if [ $rc -eq 5 ]; then

@@ -5,9 +5,10 @@ import gc
 import sys
 import tracemalloc
 
-# A leak of one small object per call over REPEAT calls shows up as well over this many bytes.
+# A leak of even one small object per call grows memory in every round; a cache filling
+# up or a free list settling grows it in one round at most.
 REPEAT = 3000
-SLACK_BYTES = 24 * 1024
+ROUNDS = 3
 
 
 def _run(op, times, raises):
@@ -25,20 +26,25 @@ def check_leaks(op, *, watch=(), raises=(), repeat=REPEAT):
     lists exception types that `op` is expected to raise (error paths are checked too).
     """
     raises = tuple(raises) if isinstance(raises, (list, tuple)) else (raises,)
+    per_round = max(100, repeat // 2)
+    # The smallest object a leak can lose is 16 bytes; half of that per call is the bar.
+    slack = min(12 * 1024, per_round * 8)
     _run(op, 50, raises)  # warm caches, lazy imports, free lists
     gc.collect()
     before_refs = [sys.getrefcount(o) for o in watch]
     tracemalloc.start()
     try:
         _run(op, 50, raises)
-        gc.collect()
-        start, _ = tracemalloc.get_traced_memory()
-        _run(op, repeat, raises)
-        gc.collect()
-        end, _ = tracemalloc.get_traced_memory()
+        samples = []
+        for i in range(ROUNDS + 1):
+            if i:
+                _run(op, per_round, raises)
+            gc.collect()
+            samples.append(tracemalloc.get_traced_memory()[0])
     finally:
         tracemalloc.stop()
     after_refs = [sys.getrefcount(o) for o in watch]
-    grown = end - start
-    assert grown < SLACK_BYTES, f"memory grew by {grown} bytes over {repeat} calls"
+    growth = [b - a for a, b in zip(samples, samples[1:])]
+    assert min(growth) < slack, (
+        f"memory grew in every round of {per_round} calls: {growth} bytes")
     assert after_refs == before_refs, f"reference counts changed: {before_refs} -> {after_refs}"
