@@ -84,3 +84,20 @@ def test_reimport_in_fresh_interpreter_and_gil_stays_on():
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["ok", "True"]
+
+
+def test_type_stubs_cover_every_registered_name():
+    import ast
+    import os
+
+    stub = os.path.join(os.path.dirname(tarvel.__file__), "_tarvel.pyi")
+    if not os.path.exists(stub):
+        pytest.skip("stubs not installed")
+    tree = ast.parse(open(stub).read())
+    declared = set()
+    for node in tree.body:
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+            declared.add(node.name)
+        elif isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
+            declared.add(node.target.id)
+    assert set(m.__all__) <= declared, sorted(set(m.__all__) - declared)
