@@ -31,6 +31,8 @@ def main(argv):
         missed += not ok
         print(f"{row.name:<44} {row.baseline:<52} {fmt_time(t_tv):>10} {fmt_time(t_base):>10} "
               f"{ratio:7.2f} {row.target:>6.2f}{'' if ok else '  MISSED'}", flush=True)
+        if row.note:
+            print(f"    note: {row.note}", flush=True)
         if row.extra:
             print(f"    {row.extra()}", flush=True)
     print(f"\n{len(rows)} rows, {len(rows) - missed} at or above target, {missed} missed")
