@@ -116,17 +116,21 @@ PyObject* next_or_stop(PyObject* it) {
     return x;
 }
 
-// Skips one element; an error raised by the iterator counts as the skipped element.
-bool skip_one(PyObject* it) {
-    PyObject* x = (*Py_TYPE(it)->tp_iternext)(it);
-    if (x) {
-        Py_DECREF(x);
-        return true;
+// Skips up to n elements; an error raised by the iterator counts as a skipped element.
+// Returns false when the iterator ended first.
+bool skip(PyObject* it, long n) {
+    iternextfunc next = Py_TYPE(it)->tp_iternext;
+    for (long i = 0; i < n; ++i) {
+        if (PyObject* x = next(it)) {
+            Py_DECREF(x);
+            continue;
+        }
+        if (!PyErr_Occurred()) return false;
+        bool stop = PyErr_ExceptionMatches(PyExc_StopIteration);
+        PyErr_Clear();
+        if (stop) return false;
     }
-    if (!PyErr_Occurred()) return false;
-    bool stop = PyErr_ExceptionMatches(PyExc_StopIteration);
-    PyErr_Clear();
-    return !stop;
+    return true;
 }
 
 }  // namespace
@@ -191,8 +195,7 @@ TV_FUNCTION(nth, "nth(n, seq)") {
     }
     Ref it = steal(PyObject_GetIter(seq));
     if (!it) return nullptr;
-    for (long i = 0; i < idx; ++i)
-        if (!skip_one(it.get())) return stop_iteration();
+    if (!skip(it.get(), idx)) return stop_iteration();
     return next_or_stop(it.get());
 }
 
@@ -204,7 +207,7 @@ TV_FUNCTION(first, "first(seq)") {
 TV_FUNCTION(second, "second(seq)") {
     Ref it = steal(PyObject_GetIter(a[0]));
     if (!it) return nullptr;
-    if (!skip_one(it.get())) return stop_iteration();
+    if (!skip(it.get(), 1)) return stop_iteration();
     return next_or_stop(it.get());
 }
 
