@@ -220,16 +220,12 @@ TV_FUNCTION(last, "last(seq)") {
     return zero ? PyObject_GetItem(t.get(), zero.get()) : nullptr;
 }
 
-TV_FUNCTION(get, "get(ind, coll, *rest)") {
-    PyObject *ind = a[0], *coll = a[1];
-    if (a.nrest > 1) {
-        PyErr_SetString(PyExc_TypeError, "get takes at most 3 arguments");
-        return nullptr;
-    }
-    PyObject* deflt = a.nrest ? a.rest[0] : nullptr;
-    if (!PyList_Check(ind)) return lookup_or_default(coll, ind, deflt);
-    // The walk stops at the shorter of the list's length at the start and its current one:
-    // a lookup may run Python code that shrinks it.
+namespace {
+
+// get with a list of indices: a tuple of coll[i] (or the default) for each one. The walk
+// stops at the shorter of the list's length at the start and its current one: a lookup
+// may run Python code that shrinks it.
+[[gnu::noinline]] PyObject* get_many(PyObject* ind, PyObject* coll, PyObject* deflt) {
     Py_ssize_t n = PyList_GET_SIZE(ind);
     Ref out = steal(PyTuple_New(n));
     if (!out) return nullptr;
@@ -242,6 +238,23 @@ TV_FUNCTION(get, "get(ind, coll, *rest)") {
     }
     if (i < n) return PyTuple_GetSlice(out.get(), 0, i);
     return out.release();
+}
+
+}  // namespace
+
+TV_FUNCTION(get, "get(ind, coll, *rest)") {
+    PyObject *ind = a[0], *coll = a[1];
+    if (a.nrest == 0 && !PyList_Check(ind)) {  // the common call, with nothing in between
+        PyObject* r = PyObject_GetItem(coll, ind);
+        return r ? r : ffi_err();
+    }
+    if (a.nrest > 1) {
+        PyErr_SetString(PyExc_TypeError, "get takes at most 3 arguments");
+        return nullptr;
+    }
+    PyObject* deflt = a.nrest ? a.rest[0] : nullptr;
+    if (PyList_Check(ind)) return get_many(ind, coll, deflt);
+    return lookup_or_default(coll, ind, deflt);
 }
 
 TV_FUNCTION(peek, "peek(seq)") {

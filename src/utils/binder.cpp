@@ -78,6 +78,10 @@ Sig::Sig(const char* text, const char* owner, std::initializer_list<ConvSpec> co
         params_[i].conv = c.conv;
         simple_ = false;
     }
+    if (simple_ && nparams_ == npos_) {
+        direct_min_ = npos_;
+        direct_max_ = varargs_ ? PY_SSIZE_T_MAX : npos_;
+    }
 }
 
 bool Sig::keyword(Args& a, bool* filled, PyObject* key, PyObject* value) const {
@@ -94,7 +98,7 @@ bool Sig::keyword(Args& a, bool* filled, PyObject* key, PyObject* value) const {
                     return false;
                 }
                 filled[i] = true;
-                a.v[i] = value;
+                a.buf[i] = value;
                 return true;
             }
         }
@@ -193,9 +197,9 @@ bool Sig::convert(Args& a) const {
         bool ok = true;
         switch (params_[i].conv) {
             case Conv::Any: break;
-            case Conv::Bool: ok = to_bool(a.v[i], &a.c[i].b); break;
-            case Conv::U64: ok = to_u64(a.v[i], &a.c[i].u); break;
-            case Conv::I64: ok = to_i64(a.v[i], &a.c[i].i); break;
+            case Conv::Bool: ok = to_bool(a.buf[i], &a.c[i].b); break;
+            case Conv::U64: ok = to_u64(a.buf[i], &a.c[i].u); break;
+            case Conv::I64: ok = to_i64(a.buf[i], &a.c[i].i); break;
         }
         if (!ok) return add_note(params_[i].name);
     }
@@ -209,8 +213,9 @@ bool Sig::bind_slow(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t n
     if (nargs > npos_ && !varargs_) return too_many(display_.c_str(), nreq_, npos_, nargs);
     bool filled[kMaxParams] = {};
     Py_ssize_t take = nargs < npos_ ? nargs : npos_;
+    a.v = a.buf;
     for (Py_ssize_t i = 0; i < take; ++i) {
-        a.v[i] = args[i];
+        a.buf[i] = args[i];
         filled[i] = true;
     }
     a.rest = args + take;
@@ -241,7 +246,7 @@ bool Sig::bind_slow(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t n
         return false;
     }
     for (int i = 0; i < nparams_; ++i)
-        if (!filled[i]) a.v[i] = params_[i].deflt;
+        if (!filled[i]) a.buf[i] = params_[i].deflt;
     return simple_ || convert(a);
 }
 

@@ -26,7 +26,10 @@ inline constexpr int kMaxParams = 8;
 
 struct Args {
     PyObject* self;                 // the module, or the instance for methods
-    PyObject* v[kMaxParams];        // bound values (borrowed); defaults filled in
+    PyObject* const* v;             // bound values (borrowed); defaults filled in. Points
+                                    // straight at the caller's arguments when they are
+                                    // all given positionally, else at `buf`.
+    PyObject* buf[kMaxParams];
     union {
         int64_t i;
         uint64_t u;
@@ -66,15 +69,26 @@ public:
     // `kwnames`. Returns false with an exception set on a binding or conversion error.
     bool bind(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
               PyObject* kwnames) const {
-        if (!kwnames && simple_ && nargs >= nreq_ && (nargs <= npos_ || varargs_)) {
-            // Hot path: only positionals, nothing to convert, no keyword work.
-            Py_ssize_t take = nargs < npos_ ? nargs : npos_;
+        if (!kwnames && nargs >= direct_min_ && nargs <= direct_max_) {
+            // Hottest path: every parameter given positionally, nothing to convert: the
+            // caller's own argument array is used as is.
             a.self = self;
-            for (Py_ssize_t i = 0; i < take; ++i) a.v[i] = args[i];
-            for (int i = (int)take; i < nparams_; ++i) a.v[i] = params_[i].deflt;
+            a.rest_owner = nullptr;
+            a.v = args;
+            a.rest = args + npos_;
+            a.nrest = nargs - npos_;
+            return true;
+        }
+        if (!kwnames && simple_ && nargs >= nreq_ && (nargs <= npos_ || varargs_)) {
+            // Hot path: only positionals (some defaults left out), nothing to convert.
+            a.self = self;
+            a.rest_owner = nullptr;
+            Py_ssize_t take = nargs < npos_ ? nargs : npos_;
+            for (Py_ssize_t i = 0; i < take; ++i) a.buf[i] = args[i];
+            for (int i = (int)take; i < nparams_; ++i) a.buf[i] = params_[i].deflt;
+            a.v = a.buf;
             a.rest = args + take;
             a.nrest = nargs - take;
-            a.rest_owner = nullptr;
             return true;
         }
         return bind_slow(a, self, args, nargs, kwnames, nullptr);
@@ -91,6 +105,8 @@ private:
     std::string name_, display_, doc_;
     Param params_[kMaxParams];
     int npos_ = 0, nreq_ = 0, nparams_ = 0;
+    // Positional counts that bind with no copying at all (an empty range when none do).
+    Py_ssize_t direct_min_ = PY_SSIZE_T_MAX, direct_max_ = 0;
     bool varargs_ = false, varkw_ = false, simple_ = true;
 };
 
