@@ -10,6 +10,7 @@ from hypothesis import given, strategies as st
 
 import tarvel._tarvel as m
 from leakcheck import check_leaks
+from sources import Boom, Flaky
 
 small_lists = st.lists(st.integers(-5, 5), max_size=12)
 shapes = st.sampled_from(["list", "tuple", "iter", "gen", "str"])
@@ -123,27 +124,13 @@ def test_nth_paths():
 
 
 def test_nth_skips_errors_of_the_iterator():
-    class Flaky:
-        def __init__(self):
-            self.i = 0
-
-        def __iter__(self):
-            return self
-
-        def __next__(self):
-            self.i += 1
-            if self.i == 2:
-                raise RuntimeError("skipped")
-            if self.i > 5:
-                raise StopIteration
-            return self.i
-
-    assert m.nth(2, Flaky()) == 3  # 1, (error counted as one), 3
-    assert m.second(iter([])) if False else True
-    with pytest.raises(RuntimeError):
-        it = Flaky()
-        it.i = 1
-        m.nth(0, it)  # the element itself raises: propagates
+    # The failing second call counts as one skipped element (it consumes nothing here).
+    assert m.nth(2, Flaky([10, 20, 30], fail_at={1})) == 20
+    assert m.second(Flaky([10, 20], fail_at={0})) == 10
+    with pytest.raises(Boom):
+        m.nth(1, Flaky([10, 20], fail_at={1, 2}))  # the element asked for raises
+    with pytest.raises(StopIteration):
+        m.nth(3, Flaky([10], fail_at={1}))
 
 
 @pytest.mark.parametrize("fn,data", [
