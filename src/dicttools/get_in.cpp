@@ -4,21 +4,65 @@
 
 using namespace tv;
 
+namespace {
+
+// The KeyError a dict raises for a missing key (a tuple key stays one argument).
+void set_key_error(PyObject* key) noexcept {
+    Ref exc = steal(PyObject_CallOneArg(PyExc_KeyError, key));
+    if (exc) PyErr_SetObject(PyExc_KeyError, exc.get());
+    else ffi_err();
+}
+
+// cur[key] into `child`. 1: found. 0: a lookup error, left pending only when `keep_error`.
+// -1: any other error. An exact dict is asked without raising: it has no __missing__, so a
+// miss is a miss, and most misses never need the KeyError at all.
+int step(PyObject* cur, PyObject* key, bool keep_error, Ref& child) noexcept {
+    if (PyDict_CheckExact(cur)) {
+        PyObject* v = PyDict_GetItemWithError(cur, key);
+        if (v) {
+            child = borrow(v);
+            return 1;
+        }
+        if (!PyErr_Occurred()) {
+            if (keep_error) set_key_error(key);  // raised either way: the KeyError or a failure
+            return 0;
+        }
+    } else {
+        child = steal(PyObject_GetItem(cur, key));
+        if (child) return 1;
+        ffi_err();
+    }
+    if (!is_lookup_error()) return -1;
+    if (!keep_error) PyErr_Clear();
+    return 0;
+}
+
+}  // namespace
+
 TV_FUNCTION(get_in, "get_in(keys, coll, default=None, no_default=False)",
             {"no_default", Conv::Bool}) {
     PyObject *keys = a[0], *deflt = a[2];
     bool no_default = a.flag(3);
+    Ref cur = borrow(a[1]), child;
+    // A miss returns the default, or leaves the lookup error raised.
+    auto miss = [&](int r) { return r == 0 && !no_default ? Py_NewRef(deflt) : nullptr; };
+    if (PyList_CheckExact(keys) || PyTuple_CheckExact(keys)) {
+        // Read by index; the size is read again after every lookup, which may run code that
+        // changes the list.
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(keys); ++i) {
+            Ref key = borrow(PySequence_Fast_GET_ITEM(keys, i));
+            int r = step(cur.get(), key.get(), no_default, child);
+            if (r <= 0) return miss(r);
+            cur = std::move(child);
+        }
+        return cur.release();
+    }
     Ref it = steal(PyObject_GetIter(keys));
     if (!it) return nullptr;
-    Ref cur = borrow(a[1]);
     while (Ref key = steal(iter_next(it.get()))) {
-        PyObject* child = PyObject_GetItem(cur.get(), key.get());
-        if (!child) {
-            if (no_default || !is_lookup_error()) return ffi_err();
-            PyErr_Clear();
-            return Py_NewRef(deflt);
-        }
-        cur.reset(child);
+        int r = step(cur.get(), key.get(), no_default, child);
+        if (r <= 0) return miss(r);
+        cur = std::move(child);
     }
     if (PyErr_Occurred()) return nullptr;
     return cur.release();

@@ -147,7 +147,7 @@ bool to_bool(PyObject* o, bool* out) {
         return true;
     }
     if (o == Py_None) {
-        PyErr_SetString(PyExc_TypeError, "'None' is not an instance of 'bool'");
+        not_an_instance(o, "bool");
         return false;
     }
     PyTypeObject* tp = Py_TYPE(o);
@@ -164,9 +164,7 @@ bool to_bool(PyObject* o, bool* out) {
         *out = r != 0;
         return true;
     }
-    Ref qual = steal(PyType_GetQualName(tp));
-    if (!qual) return false;
-    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of 'bool'", qual.get());
+    not_an_instance(o, "bool");
     return false;
 }
 

@@ -34,6 +34,16 @@ static inline PyObject* PyType_GetModuleName(PyTypeObject* tp) {
 }
 #endif
 
+#if PY_VERSION_HEX < 0x030D0000
+// hasattr() without swallowing errors other than AttributeError: 1, 0, or -1 with an error.
+static inline int PyObject_HasAttrWithError(PyObject* o, PyObject* name) {
+    PyObject* r;
+    int rc = _PyObject_LookupAttr(o, name, &r);
+    Py_XDECREF(r);
+    return rc;
+}
+#endif
+
 // The integer fast hash reads the 3.12+ compact-integer layout (lv_tag + first digit).
 #if PY_VERSION_HEX >= 0x030C0000
 #define TV_HAVE_LV_TAG 1

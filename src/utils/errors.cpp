@@ -75,6 +75,15 @@ bool is_lookup_error() noexcept {
            PyErr_GivenExceptionMatches(cur, PyExc_TypeError);
 }
 
+PyObject* not_an_instance(PyObject* o, const char* expected) noexcept {
+    if (o == Py_None)
+        return PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
+    Ref qual = steal(PyType_GetQualName(Py_TYPE(o)));
+    if (!qual) return ffi_err();
+    return PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", qual.get(),
+                        expected);
+}
+
 PyObject* stop_iteration() noexcept {
     PyErr_SetNone(PyExc_StopIteration);
     return nullptr;

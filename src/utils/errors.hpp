@@ -22,6 +22,10 @@ bool is_lookup_error() noexcept;
 // True when the pending exception matches `type` (a PanicException never does; see above).
 bool pending_matches(PyObject* type) noexcept;
 
+// Raises TypeError "'TYPE' object is not an instance of 'EXPECTED'" for `o` (the form for
+// None is "'None' is not an instance of 'EXPECTED'"); returns nullptr for chaining.
+PyObject* not_an_instance(PyObject* o, const char* expected) noexcept;
+
 // Raises StopIteration with no arguments.
 PyObject* stop_iteration() noexcept;
 

@@ -1,0 +1,108 @@
+// merge, merge_with: several mappings combined into one new mapping.
+#include "dicttools/dicttools.hpp"
+#include "utils/binder.hpp"
+#include "utils/call.hpp"
+
+using namespace tv;
+using tv::dict::Factory;
+
+namespace {
+
+// The mappings a call names: the variadic tail, or, when the tail is one object that is not
+// itself a mapping, that object's elements.
+class Mappings {
+public:
+    bool open(const Args& a) noexcept {
+        items_ = a.rest;
+        n_ = a.nrest;
+        if (n_ != 1) return true;
+        int mapping = dict::has_keys(a.rest[0]);
+        if (mapping) return mapping > 0;
+        // A private list: no callback can reach it, so its item array stays put.
+        owner_ = steal(PySequence_List(a.rest[0]));
+        if (!owner_) return ffi_err();
+        items_ = ((PyListObject*)owner_.get())->ob_item;
+        n_ = PyList_GET_SIZE(owner_.get());
+        return true;
+    }
+    Py_ssize_t size() const noexcept { return n_; }
+    PyObject* operator[](Py_ssize_t i) const noexcept { return items_[i]; }
+
+private:
+    PyObject* const* items_ = nullptr;
+    Py_ssize_t n_ = 0;
+    Ref owner_;
+};
+
+}  // namespace
+
+TV_FUNCTION(merge, "merge(*dicts, factory=None)") {
+    Factory f(a[0]);
+    if (f.plain() && a.nrest > 0) {
+        // Plain dicts only: the interpreter's bulk copy and update, no item-by-item writes.
+        bool plain = true;
+        for (Py_ssize_t i = 0; plain && i < a.nrest; ++i) plain = PyDict_CheckExact(a.rest[i]);
+        if (plain) {
+            Ref r = steal(PyDict_Copy(a.rest[0]));
+            if (!r) return ffi_err();
+            for (Py_ssize_t i = 1; i < a.nrest; ++i)
+                if (PyDict_Update(r.get(), a.rest[i]) < 0) return ffi_err();
+            return r.release();
+        }
+    }
+    Ref r = steal(f.make());
+    Mappings ms;
+    if (!r || !ms.open(a)) return nullptr;
+    for (Py_ssize_t i = 0; i < ms.size(); ++i) {
+        PyObject* m = ms[i];
+        int mapping = dict::has_keys(m);
+        if (mapping < 0) return nullptr;
+        if (!mapping)
+            return PyErr_Format(PyExc_TypeError, "'%s' object is not iterable",
+                                Py_TYPE(m)->tp_name);
+        if (!dict::copy_into(r.get(), m)) return nullptr;
+    }
+    return r.release();
+}
+
+TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
+    PyObject* func = a[0];
+    Mappings ms;
+    if (!ms.open(a)) return nullptr;
+    // Each key's values in a list, keys in order of first appearance.
+    Ref groups = steal(PyDict_New());
+    if (!groups) return ffi_err();
+    for (Py_ssize_t i = 0; i < ms.size(); ++i) {
+        dict::Items items;
+        if (!items.open(ms[i])) return nullptr;
+        Ref k, v;
+        int st;
+        while ((st = items.next(k, v)) > 0) {
+            PyObject* values = PyDict_GetItemWithError(groups.get(), k.get());
+            if (values) {
+                if (PyList_Append(values, v.get()) < 0) return ffi_err();
+                continue;
+            }
+            if (PyErr_Occurred()) return nullptr;
+            Ref fresh = steal(PyList_New(1));
+            if (!fresh) return ffi_err();
+            PyList_SET_ITEM(fresh.get(), 0, v.release());
+            if (PyDict_SetItem(groups.get(), k.get(), fresh.get()) < 0) return ffi_err();
+        }
+        if (st < 0) return nullptr;
+    }
+    // Only now, with every input read, is the result made.
+    Ref r = steal(Factory(a[1]).make(PyDict_GET_SIZE(groups.get())));
+    if (!r) return nullptr;
+    // The grouping table is private: nothing a callback does can change it.
+    Py_ssize_t pos = 0;
+    PyObject *bk, *bv;
+    unsigned ticks = 0;
+    while (PyDict_Next(groups.get(), &pos, &bk, &bv)) {
+        if (!dict::tick(ticks)) return nullptr;
+        Ref k = borrow(bk), values = borrow(bv);
+        Ref value = steal(call1(func, values.get()));
+        if (!value || dict::set_item(r.get(), k.get(), value.get()) < 0) return ffi_err();
+    }
+    return r.release();
+}

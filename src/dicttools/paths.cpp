@@ -1,0 +1,104 @@
+// assoc, dissoc, assoc_in, update_in: new mappings with one key, or one nested path, changed.
+#include "dicttools/dicttools.hpp"
+#include "utils/binder.hpp"
+#include "utils/call.hpp"
+#include "utils/refvec.hpp"
+
+using namespace tv;
+using tv::dict::Factory;
+
+TV_FUNCTION(assoc, "assoc(d, key, value, factory=None)") {
+    Ref r = steal(dict::copy_of(Factory(a[3]), a[0]));
+    if (!r || dict::set_item(r.get(), a[1], a[2]) < 0) return ffi_err();
+    return r.release();
+}
+
+TV_FUNCTION(dissoc, "dissoc(d, *keys, factory=None)") {
+    Ref r = steal(dict::copy_of(Factory(a[1]), a[0]));
+    if (!r) return nullptr;
+    PyObject* m = r.get();
+    bool plain = PyDict_CheckExact(m);
+    for (Py_ssize_t i = 0; i < a.nrest; ++i) {
+        PyObject* key = a.rest[i];
+        int found = plain ? PyDict_Contains(m, key) : PySequence_Contains(m, key);
+        if (found < 0) return ffi_err();
+        if (found && (plain ? PyDict_DelItem(m, key) : PyObject_DelItem(m, key)) < 0)
+            return ffi_err();
+    }
+    return r.release();
+}
+
+namespace {
+
+// The nested rebuild shared by assoc_in and update_in: one new mapping per level on the
+// path (levels off the path are shared), the leaf's value from `leaf(old)` where old is
+// nullptr when the path does not exist. Written as a loop down and a loop back up, so a
+// long path cannot exhaust the native stack.
+template <class Leaf>
+PyObject* rebuild(PyObject* d, PyObject* keys, const Factory& f, Leaf&& leaf) {
+    Ref path = steal(PySequence_List(keys));
+    if (!path) return ffi_err();
+    // A private list: nothing else can change it while the callbacks run.
+    Py_ssize_t n = PyList_GET_SIZE(path.get());
+    if (n == 0) return stop_iteration();
+    RefVec levels;
+    levels.reserve((size_t)n);
+    Ref cur = borrow(d), child;
+    unsigned ticks = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (!dict::tick(ticks)) return nullptr;
+        PyObject* key = PyList_GET_ITEM(path.get(), i);
+        PyObject* m = cur.get();
+        Ref level;
+        child.reset();
+        int mapping = 1;
+        if (f.plain() && PyDict_CheckExact(m)) {
+            level = steal(dict::copy_of(f, m));
+            if (!level) return nullptr;
+        } else {
+            // The factory runs before the mapping test, as the rule for results has it.
+            level = steal(f.make());
+            if (!level || (mapping = dict::has_keys(m)) < 0) return nullptr;
+            if (mapping && !dict::copy_into(level.get(), m)) return nullptr;
+        }
+        // Not a mapping: the level is replaced by the new one and its contents are not
+        // kept. Otherwise only a missing key counts as absent (an exact dict has no
+        // __missing__, so it is asked without raising).
+        if (mapping && PyDict_CheckExact(m)) {
+            child = borrow(PyDict_GetItemWithError(m, key));
+            if (!child && PyErr_Occurred()) return nullptr;
+        } else if (mapping) {
+            child = steal(PyObject_GetItem(m, key));
+            if (!child) {
+                if (!pending_matches(PyExc_KeyError)) return ffi_err();
+                PyErr_Clear();
+            }
+        }
+        levels.push(level.release());
+        if (i + 1 < n) {
+            if (child) cur = std::move(child);
+            else if (!(cur = steal(f.make()))) return nullptr;
+        }
+    }
+    Ref value = steal(leaf(child.get()));
+    if (!value) return nullptr;
+    for (Py_ssize_t i = n - 1; i >= 0; --i) {
+        if (dict::set_item(levels[(size_t)i], PyList_GET_ITEM(path.get(), i), value.get()) < 0)
+            return ffi_err();
+        value = borrow(levels[(size_t)i]);
+    }
+    return value.release();
+}
+
+}  // namespace
+
+TV_FUNCTION(assoc_in, "assoc_in(d, keys, value, factory=None)") {
+    PyObject* value = a[2];
+    return rebuild(a[0], a[1], Factory(a[3]), [value](PyObject*) { return Py_NewRef(value); });
+}
+
+TV_FUNCTION(update_in, "update_in(d, keys, func, default=None, factory=None)") {
+    PyObject *func = a[2], *deflt = a[3];
+    return rebuild(a[0], a[1], Factory(a[4]),
+                   [func, deflt](PyObject* old) { return call1(func, old ? old : deflt); });
+}
