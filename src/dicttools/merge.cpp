@@ -72,12 +72,16 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
     // Each key's values in a list, keys in order of first appearance.
     Ref groups = steal(PyDict_New());
     if (!groups) return ffi_err();
+    // Whether every key hashes the same every time (no user __hash__ is involved).
+    bool stable_hashes = true;
     for (Py_ssize_t i = 0; i < ms.size(); ++i) {
         dict::Items items;
         if (!items.open(ms[i])) return nullptr;
         Ref k, v;
         int st;
         while ((st = items.next(k, v)) > 0) {
+            stable_hashes = stable_hashes && (PyUnicode_CheckExact(k.get()) ||
+                                              PyLong_CheckExact(k.get()));
             PyObject* values = PyDict_GetItemWithError(groups.get(), k.get());
             if (values) {
                 if (PyList_Append(values, v.get()) < 0) return ffi_err();
@@ -91,10 +95,15 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
         }
         if (st < 0) return nullptr;
     }
-    // Only now, with every input read, is the result made.
-    Ref r = steal(Factory(a[1]).make(PyDict_GET_SIZE(groups.get())));
+    // Only now, with every input read, is the result made. A new dict would get the
+    // grouping table's keys in the table's order, so the table itself becomes the result,
+    // each list replaced by its value in place: no second table is built. That needs keys
+    // that find their own entry again (no user __hash__); the table is private, so no
+    // callback can reach it.
+    Factory f(a[1]);
+    bool in_place = f.plain() && stable_hashes;
+    Ref r = in_place ? groups.dup() : steal(f.make(PyDict_GET_SIZE(groups.get())));
     if (!r) return nullptr;
-    // The grouping table is private: nothing a callback does can change it.
     Py_ssize_t pos = 0;
     PyObject *bk, *bv;
     unsigned ticks = 0;

@@ -3,6 +3,7 @@
 #include "utils/binder.hpp"
 #include "utils/call.hpp"
 #include "utils/refvec.hpp"
+#include "utils/source.hpp"
 
 using namespace tv;
 using tv::dict::Factory;
@@ -36,18 +37,27 @@ namespace {
 // long path cannot exhaust the native stack.
 template <class Leaf>
 PyObject* rebuild(PyObject* d, PyObject* keys, const Factory& f, Leaf&& leaf) {
-    Ref path = steal(PySequence_List(keys));
-    if (!path) return ffi_err();
-    // A private list: nothing else can change it while the callbacks run.
-    Py_ssize_t n = PyList_GET_SIZE(path.get());
-    if (n == 0) return stop_iteration();
-    RefVec levels;
-    levels.reserve((size_t)n);
-    Ref cur = borrow(d), child;
+    // The whole path is read first, into a private copy that no callback can change.
+    SmallRefVec<8> path, levels;
     unsigned ticks = 0;
+    if (PyList_CheckExact(keys) || PyTuple_CheckExact(keys)) {
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(keys); ++i)
+            path.push(Py_NewRef(PySequence_Fast_GET_ITEM(keys, i)));
+    } else {
+        Ref it = steal(PyObject_GetIter(keys));
+        if (!it) return ffi_err();
+        while (PyObject* key = iter_next(it.get())) {
+            path.push(key);
+            if (!dict::tick(ticks)) return nullptr;
+        }
+        if (PyErr_Occurred()) return nullptr;
+    }
+    Py_ssize_t n = (Py_ssize_t)path.size();
+    if (n == 0) return stop_iteration();
+    Ref cur = borrow(d), child;
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (!dict::tick(ticks)) return nullptr;
-        PyObject* key = PyList_GET_ITEM(path.get(), i);
+        PyObject* key = path[(size_t)i];
         PyObject* m = cur.get();
         Ref level;
         child.reset();
@@ -83,7 +93,7 @@ PyObject* rebuild(PyObject* d, PyObject* keys, const Factory& f, Leaf&& leaf) {
     Ref value = steal(leaf(child.get()));
     if (!value) return nullptr;
     for (Py_ssize_t i = n - 1; i >= 0; --i) {
-        if (dict::set_item(levels[(size_t)i], PyList_GET_ITEM(path.get(), i), value.get()) < 0)
+        if (dict::set_item(levels[(size_t)i], path[(size_t)i], value.get()) < 0)
             return ffi_err();
         value = borrow(levels[(size_t)i]);
     }

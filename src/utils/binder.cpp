@@ -78,6 +78,19 @@ Sig::Sig(const char* text, const char* owner, std::initializer_list<ConvSpec> co
         params_[i].conv = c.conv;
         simple_ = false;
     }
+    if (simple_) {
+        hot_max_ = varargs_ ? PY_SSIZE_T_MAX : npos_;
+    } else {
+        // Calls that leave every converted parameter at a boolean default need no
+        // conversion: they bind on the hot path too.
+        int first = 0;
+        while (params_[first].conv == Conv::Any) ++first;
+        bool bool_defaults = true;
+        for (int i = first; i < nparams_; ++i)
+            if (params_[i].conv != Conv::Any)
+                bool_defaults &= params_[i].deflt == Py_True || params_[i].deflt == Py_False;
+        if (bool_defaults) hot_max_ = first < npos_ ? first : npos_;
+    }
     if (simple_ && nparams_ == npos_) {
         direct_min_ = npos_;
         direct_max_ = varargs_ ? PY_SSIZE_T_MAX : npos_;

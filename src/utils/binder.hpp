@@ -79,13 +79,17 @@ public:
             a.nrest = nargs - npos_;
             return true;
         }
-        if (!kwnames && simple_ && nargs >= nreq_ && (nargs <= npos_ || varargs_)) {
-            // Hot path: only positionals (some defaults left out), nothing to convert.
+        if (!kwnames && nargs >= nreq_ && nargs <= hot_max_) {
+            // Hot path: only positionals (some defaults left out), nothing to convert: the
+            // converted parameters, if any, are all left at their boolean defaults.
             a.self = self;
             a.rest_owner = nullptr;
             Py_ssize_t take = nargs < npos_ ? nargs : npos_;
             for (Py_ssize_t i = 0; i < take; ++i) a.buf[i] = args[i];
-            for (int i = (int)take; i < nparams_; ++i) a.buf[i] = params_[i].deflt;
+            for (int i = (int)take; i < nparams_; ++i) {
+                a.buf[i] = params_[i].deflt;
+                a.c[i].b = params_[i].deflt == Py_True;
+            }
             a.v = a.buf;
             a.rest = args + take;
             a.nrest = nargs - take;
@@ -107,6 +111,8 @@ private:
     int npos_ = 0, nreq_ = 0, nparams_ = 0;
     // Positional counts that bind with no copying at all (an empty range when none do).
     Py_ssize_t direct_min_ = PY_SSIZE_T_MAX, direct_max_ = 0;
+    // The most positional arguments the hot path binds (-1 when it binds none).
+    Py_ssize_t hot_max_ = -1;
     bool varargs_ = false, varkw_ = false, simple_ = true;
 };
 

@@ -68,4 +68,34 @@ private:
     std::vector<PyObject*> v_;
 };
 
+// Owned references that mostly number a handful: the first N live inside the object (no
+// allocation for the common short case), the rest in a RefVec.
+template <size_t N>
+class SmallRefVec {
+public:
+    SmallRefVec() = default;
+    SmallRefVec(const SmallRefVec&) = delete;
+    SmallRefVec& operator=(const SmallRefVec&) = delete;
+    ~SmallRefVec() {
+        // Last in, first out, as RefVec releases.
+        more_.clear();
+        for (size_t i = n_ < N ? n_ : N; i-- > 0;) Py_CLEAR(small_[i]);
+    }
+    // Takes over `stolen`; may throw std::bad_alloc (after releasing it) past N entries.
+    void push(PyObject* stolen) {
+        if (n_ < N)
+            small_[n_] = stolen;
+        else
+            more_.push(stolen);
+        ++n_;
+    }
+    size_t size() const noexcept { return n_; }
+    PyObject* operator[](size_t i) const noexcept { return i < N ? small_[i] : more_[i - N]; }
+
+private:
+    PyObject* small_[N] = {};
+    RefVec more_;
+    size_t n_ = 0;
+};
+
 }  // namespace tv
