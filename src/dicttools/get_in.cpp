@@ -16,7 +16,7 @@ void set_key_error(PyObject* key) noexcept {
 // cur[key] into `child`. 1: found. 0: a lookup error, left pending only when `keep_error`.
 // -1: any other error. An exact dict is asked without raising: it has no __missing__, so a
 // miss is a miss, and most misses never need the KeyError at all.
-int step(PyObject* cur, PyObject* key, bool keep_error, Ref& child) noexcept {
+[[gnu::always_inline]] inline int step(PyObject* cur, PyObject* key, bool keep_error, Ref& child) noexcept {
     if (PyDict_CheckExact(cur)) {
         PyObject* v = PyDict_GetItemWithError(cur, key);
         if (v) {
