@@ -22,11 +22,17 @@ def new(factory):
     return {} if factory is None else factory()
 
 
-def copy_into(target, source):
-    for item in source.items():
+def pairs(d):
+    for item in d.items():
         if not isinstance(item, tuple):
             raise TypeError(f"'{type(item).__qualname__}' object is not an instance of 'tuple'")
-        target[item[0]] = item[1]
+        yield item[0], item[1]
+
+
+def copy_into(target, source):
+    for k, v in pairs(source):
+        target[k] = v
+    return target
 
 
 def mappings(dicts):
@@ -54,10 +60,7 @@ def model_rec(d, path, leaf, factory):
 
 def model_rebuild(body, func, d, factory):
     r = new(factory)
-    for item in d.items():
-        if not isinstance(item, tuple):
-            raise TypeError(f"'{type(item).__qualname__}' object is not an instance of 'tuple'")
-        k, v = item[0], item[1]
+    for k, v in pairs(d):
         if body == "keymap":
             r[func(k)] = v
         elif body == "valmap":
@@ -73,23 +76,10 @@ def model_rebuild(body, func, d, factory):
 def model_merge_with(func, dicts, factory):
     groups = {}
     for d in mappings(dicts):
-        for k, v in d.items():
+        for k, v in pairs(d):
             groups.setdefault(k, []).append(v)
-    r = new(factory)
-    for k, vs in groups.items():
-        r[k] = func(vs)
-    return r
-
-
-def model_assoc(d, key, value, factory):
-    r = new(factory)
-    copy_into(r, d)
-    r[key] = value
-    return r
-
-
-def model_update_in(d, path, func, factory):
-    return model_rec(d, path, lambda old: func(None if old is MISSING else old), factory)
+    return {k: func(vs) for k, vs in groups.items()} if factory is None else copy_into(
+        factory(), {k: func(vs) for k, vs in groups.items()})
 
 
 # ---- inputs ----------------------------------------------------------------------------
@@ -136,15 +126,15 @@ paths = st.lists(keys, min_size=1, max_size=4)
 def test_paths_match_model(factory, kind, d, key, path):
     d = as_kind(d, kind)
     before = shape(d)
-    assert shape(m.assoc(d, key, "v", factory=factory)) == shape(
-        model_assoc(d, key, "v", factory))
+    expected = copy_into(new(factory), d)
+    expected[key] = "v"
+    assert shape(m.assoc(d, key, "v", factory=factory)) == shape(expected)
     assert shape(m.assoc_in(d, path, "v", factory=factory)) == shape(
         model_rec(d, path, lambda old: "v", factory))
     f = lambda x: ("new", x)  # noqa: E731
     assert shape(m.update_in(d, path, f, factory=factory)) == shape(
-        model_update_in(d, path, f, factory))
-    expected = new(factory)
-    copy_into(expected, d)
+        model_rec(d, path, lambda old: f(None if old is MISSING else old), factory))
+    expected = copy_into(new(factory), d)
     for k in path:
         if k in expected:
             del expected[k]
