@@ -123,12 +123,20 @@ def rows():
         return (lambda: tv.update_in(d, keys, inc)), (lambda: _rec_update_in(d, keys, inc))
 
     return [
-        Row("get_in(4 keys, d) hit", "try: d[a][b][c][d] except", get_in_hit, 1.0),
+        Row("get_in(4 keys, d) hit", "try: d[a][b][c][d] except", get_in_hit, 1.0,
+            note="the chain is four specialised dict subscripts; calling any builtin from "
+                 "the lambda costs about as much again (get_in with an empty path times "
+                 "like identity), which the chain never pays"),
         Row("get_in(4 keys, d) miss", "try: d[a][b][c][x] except", get_in_miss, 3.0),
         Row("merge(d1, d2) 1e5", "{**d1, **d2}", merge2, 0.95),
         Row("merge_with(sum, d1, d2) 1e5", "dict of lists, then comprehension", merge_with2,
-            2.0),
-        Row("valmap(inc, d) 1e5", "{k: inc(v) for k, v in d.items()}", valmap, 1.2),
+            2.0,
+            note="allocation-bound: a list per key and an int per sum; the allocator, dict "
+                 "inserts and sum take ~90% of a profile, the native loop ~7%"),
+        Row("valmap(inc, d) 1e5", "{k: inc(v) for k, v in d.items()}", valmap, 1.2,
+            note="each call from native code into a Python function enters the interpreter "
+                 "anew (frame push, eval entry); the comprehension's call is inlined. With a "
+                 "builtin (abs) the same loop is ~1.25x"),
         Row("keyfilter(is_even, d) 1e5", "{k: v for k, v in d.items() if is_even(k)}",
             keyfilter, 0.95,
             note="the call from native code into a Python predicate dominates; the "
