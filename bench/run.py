@@ -1,14 +1,33 @@
 """The benchmark table: tarvel against the best standard-library / NumPy / peer
-alternative for each tool. Run as a program: python bench/run.py [substring ...]"""
+alternative for each tool.
 
+    python bench/run.py [substring ...] [--json PATH] [--svg PATH] [--report-only]
+
+Only rows whose name contains one of the substrings run (all rows without any). The exit
+status is 0 when every row reached its target, 1 when one missed or failed; --report-only
+exits 0 whatever the figures (a failing row still exits 1)."""
+
+import argparse
+import datetime
 import importlib
+import json
 import os
 import pkgutil
+import platform
 import sys
+import textwrap
+import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import chart  # noqa: E402
 from harness import fmt_time, measure  # noqa: E402
+
+WIDTH = 100
+LABEL_W = 60
+ROUNDS = 7
+LEGEND = ("ratio = baseline time / tarvel time (above 1: tarvel faster); "
+          "target = the ratio the row must reach")
 
 
 def all_rows():
@@ -18,24 +37,135 @@ def all_rows():
             yield from importlib.import_module(info.name).rows()
 
 
-def main(argv):
-    wanted = argv[1:]
-    rows = [r for r in all_rows() if not wanted or any(w in r.name for w in wanted)]
-    print(f"{'tarvel':<44} {'baseline':<52} {'tarvel':>10} {'baseline':>10} {'ratio':>7} "
-          f"{'target':>7}")
-    missed = 0
+def _clip(text, width):
+    return text if len(text) <= width else text[:width - 3] + "..."
+
+
+def _wrapped(text, indent):
+    return textwrap.fill(text, WIDTH, initial_indent=indent, subsequent_indent=indent + "  ")
+
+
+def _fmt_ratio(ratio, target):
+    # A miss by less than the printed precision would read as "0.83 0.83 MISSED".
+    for digits in range(2, 7):
+        text = f"{ratio:.{digits}f}"
+        if ratio >= target or float(text) < target:
+            return text
+    return text
+
+
+def _environment():
+    import tarvel
+
+    return {
+        "tarvel_version": getattr(tarvel, "__version__", "unknown"),
+        "python": platform.python_version(),
+        "implementation": platform.python_implementation(),
+        "machine": platform.machine(),
+        "system": platform.system(),
+        "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
+        "rounds": ROUNDS,
+    }
+
+
+def run_rows(rows):
+    """Measures and prints each row as it finishes; returns the records for the JSON file."""
+    def say(line=""):
+        print(line, flush=True)
+
+    say(LEGEND)
+    say()
+    say(f"{'tarvel call, and below it the baseline it is compared with':<{LABEL_W}} "
+        f"{'time':>10} {'ratio':>7} {'target':>7}")
+    say("-" * (LABEL_W + 27))
+    records = []
     for row in rows:
-        t_tv, t_base = measure(row)
-        ratio = t_base / t_tv
-        ok = ratio >= row.target
-        missed += not ok
-        print(f"{row.name:<44} {row.baseline:<52} {fmt_time(t_tv):>10} {fmt_time(t_base):>10} "
-              f"{ratio:7.2f} {row.target:>6.2f}{'' if ok else '  MISSED'}", flush=True)
+        rec = {"name": row.name, "baseline": row.baseline, "target": row.target,
+               "note": row.note or None}
+        try:
+            t_tv, t_base = measure(row, rounds=ROUNDS)
+            rec.update(tarvel_s=t_tv, baseline_s=t_base, ratio=t_base / t_tv)
+            rec["met"] = rec["ratio"] >= row.target
+            if row.extra:
+                rec["extra"] = row.extra()
+        except Exception as e:  # a broken row is reported, the others still run
+            rec.update(error=f"{type(e).__name__}: {e}", met=False)
+            say(f"{_clip(row.name, LABEL_W)}  FAILED")
+            say(_wrapped(rec["error"], "      "))
+            traceback.print_exc()
+            records.append(rec)
+            continue
+        records.append(rec)
+        status = "" if rec["met"] else "  MISSED"
+        say(f"{_clip(row.name, LABEL_W):<{LABEL_W}} {fmt_time(t_tv):>10} "
+            f"{_fmt_ratio(rec['ratio'], row.target):>7} {row.target:7.2f}{status}")
+        say(f"{_clip('  vs ' + row.baseline, LABEL_W):<{LABEL_W}} {fmt_time(t_base):>10}")
         if row.note:
-            print(f"    note: {row.note}", flush=True)
-        if row.extra:
-            print(f"    {row.extra()}", flush=True)
-    print(f"\n{len(rows)} rows, {len(rows) - missed} at or above target, {missed} missed")
+            say(_wrapped("note: " + row.note, "      "))
+        for line in (rec.get("extra") or "").splitlines():
+            if line.strip():
+                say(_wrapped(line.strip(), "      "))
+    return records
+
+
+def summarise(records):
+    measured = [r for r in records if "error" not in r]
+    return {
+        "rows": len(records),
+        "met": sum(1 for r in measured if r["met"]),
+        "missed": [r["name"] for r in measured if not r["met"]],
+        "failed": [r["name"] for r in records if "error" in r],
+    }
+
+
+def main(argv):
+    ap = argparse.ArgumentParser(prog="bench/run.py", description=__doc__.split("\n\n")[0])
+    ap.add_argument("substrings", nargs="*", help="run only rows whose name contains one")
+    ap.add_argument("--json", metavar="PATH", help="also write the figures as JSON here")
+    ap.add_argument("--svg", metavar="PATH", help="also draw the ratios as an SVG chart here")
+    ap.add_argument("--report-only", action="store_true",
+                    help="exit 0 even when a row misses its target")
+    args = ap.parse_args(argv[1:])
+
+    rows = [r for r in all_rows()
+            if not args.substrings or any(w in r.name for w in args.substrings)]
+    if not rows:
+        print(f"no benchmark row matches {' '.join(args.substrings)}", file=sys.stderr)
+        return 2
+    env = _environment()
+    print(f"tarvel {env['tarvel_version']} on {env['implementation']} {env['python']} "
+          f"({env['system']} {env['machine']}): {len(rows)} rows, each the best of "
+          f"{ROUNDS} interleaved rounds", flush=True)
+    records = run_rows(rows)
+    summary = summarise(records)
+
+    print()
+    print(f"{summary['rows']} rows: {summary['met']} met their target, "
+          f"{len(summary['missed'])} missed, {len(summary['failed'])} failed")
+    for label in ("missed", "failed"):
+        if summary[label]:
+            print(_wrapped(f"{label}: " + "; ".join(summary[label]), "  "))
+
+    results = dict(env, title=f"tarvel {env['tarvel_version']} against the baselines, "
+                   f"{env['implementation']} {env['python']} {env['machine']}",
+                   legend=LEGEND, summary=summary, rows=records)
+    if args.json:
+        os.makedirs(os.path.dirname(os.path.abspath(args.json)), exist_ok=True)
+        with open(args.json, "w", encoding="utf-8") as f:
+            json.dump(results, f, indent=1)
+            f.write("\n")
+        print(f"figures: {args.json}")
+    if args.svg:
+        os.makedirs(os.path.dirname(os.path.abspath(args.svg)), exist_ok=True)
+        chart.write(results, args.svg)
+        print(f"chart:   {args.svg}")
+
+    if summary["failed"]:
+        return 1
+    if summary["missed"] and not args.report_only:
+        print(f"exit status 1: {len(summary['missed'])} targets missed "
+              f"(--report-only exits 0)")
+        return 1
     return 0
 
 

@@ -1,22 +1,57 @@
 #!/usr/bin/env bash
-# Builds tarvel (release) and prints the benchmark table against the baselines.
-#   dev/bench.sh [row-name substring ...]
+# Builds tarvel (release) and prints the benchmark table against the baselines; also writes
+# the figures to build/bench/results.json and a chart of the ratios to build/bench/bench.svg.
+#   dev/bench.sh [row-name substring ...] [--report-only] [--json PATH] [--svg PATH]
+# Exit status: 0 when every row reached its target, 1 otherwise (--report-only: always 0
+# once the rows ran). To refresh the README's chart: bash dev/bench.sh --svg docs/bench.svg
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+here=$(pwd)
+# Output paths given on the command line are relative to where the command was typed.
+args=()
+abs() { case $1 in /*) echo "$1" ;; *) echo "$here/$1" ;; esac; }
+while [ $# -gt 0 ]; do
+  case $1 in
+    --json|--svg) args+=("$1" "$(abs "${2:?$1 needs a path}")"); shift 2 ;;
+    --json=*|--svg=*) args+=("${1%%=*}=$(abs "${1#*=}")"); shift ;;
+    *) args+=("$1"); shift ;;
+  esac
+done
 cd "$root"
-py=""
-if command -v pyenv >/dev/null 2>&1; then
-  for p in "$(pyenv root)"/versions/3.13*/bin/python; do [ -x "$p" ] && py=$p; done
-fi
-[ -n "$py" ] || py=$(command -v python3.13 || command -v python3)
+start=$SECONDS
+step() { printf '[bench %3ds] %s\n' $((SECONDS - start)) "$*"; }
+
+. "$root/dev/lib.sh"
+py=$(pick_python)
 venv="$root/build/bench/venv"
-[ -x "$venv/bin/python" ] || "$py" -m venv "$venv"
 export PIP_DISABLE_PIP_VERSION_CHECK=1
-"$venv/bin/python" -m pip install -q numpy scikit-build-core ninja cmake
+if [ ! -x "$venv/bin/python" ]; then
+  step "creating a virtual environment in build/bench/venv with $py"
+  "$py" -m venv "$venv"
+else
+  step "using the virtual environment in build/bench/venv ($("$venv/bin/python" -V))"
+fi
+if "$venv/bin/python" -c 'import numpy, scikit_build_core, ninja, cmake' 2>/dev/null; then
+  step "build tools and numpy already installed"
+else
+  step "installing build tools and numpy from PyPI (first run only)"
+  "$venv/bin/python" -m pip install -q numpy scikit-build-core ninja cmake
+fi
 # Optional peers for some rows; a row whose baseline is missing is skipped.
-"$venv/bin/python" -m pip install -q more-itertools returns expression || true
+if ! "$venv/bin/python" -c 'import more_itertools, returns, expression' 2>/dev/null; then
+  step "installing the optional baselines more-itertools, returns, expression (first run only)"
+  "$venv/bin/python" -m pip install -q more-itertools returns expression \
+    || step "some optional baselines did not install: their rows are skipped"
+fi
+step "building tarvel (C++ release build; a minute or two the first time, seconds after)"
 "$venv/bin/python" -m pip install -q --no-build-isolation --force-reinstall --no-deps \
     -Cbuild-dir="$root/build/bench/build" "$root"
+step "built; measuring (each row prints when done; a full run takes a few minutes)"
+echo
 # OpenBLAS core-type overrides slow NumPy down; the benchmark measures a normal NumPy.
+# Run from build/bench so that the installed package, not the source tree, is imported.
 cd "$root/build/bench"
-env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE "$venv/bin/python" "$root/bench/run.py" "$@"
+rc=0
+env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE "$venv/bin/python" "$root/bench/run.py" \
+    --json "$root/build/bench/results.json" --svg "$root/build/bench/bench.svg" ${args[@]+"${args[@]}"} || rc=$?
+exit $rc

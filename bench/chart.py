@@ -1,0 +1,135 @@
+"""The benchmark chart: one horizontal bar per row, its ratio on a logarithmic axis, with the
+row's target marked on it. Plain SVG written by hand, so the chart needs no plotting library.
+
+Run as a program to redraw a chart from saved figures:
+    python bench/chart.py build/bench/results.json docs/bench.svg"""
+
+import json
+import math
+import sys
+from xml.sax.saxutils import escape
+
+MET = "#2e7d32"
+MISSED = "#c62828"
+TARGET = "#111111"
+GRID = "#d0d0d0"
+
+ROW_H = 22
+BAR_H = 14
+LABEL_W = 330
+PLOT_W = 520
+RIGHT_W = 330
+TOP = 76
+BOTTOM = 46
+FONT = "font-family='DejaVu Sans, Arial, sans-serif'"
+
+
+def _ticks(lo, hi):
+    """1-2-5 steps covering [lo, hi], all powers of ten times 1, 2 or 5."""
+    out = []
+    exp = math.floor(math.log10(lo))
+    while True:
+        for m in (1, 2, 5):
+            v = m * 10.0 ** exp
+            if v > hi * 1.0001:
+                return out
+            if v >= lo * 0.9999:
+                out.append(v)
+        exp += 1
+
+
+def _fmt_tick(v):
+    return f"{v:g}"
+
+
+def _axis_range(rows):
+    values = [v for r in rows for v in (r["ratio"], r["target"]) if v > 0]
+    lo = min(min(values) / 1.2, 0.5)
+    hi = max(max(values) * 1.2, 2.0)
+    # Snap both ends onto the 1-2-5 ladder so the outer gridlines are labelled.
+    ladder = _ticks(10.0 ** math.floor(math.log10(lo)), 10.0 ** math.ceil(math.log10(hi)))
+    return max(v for v in ladder if v <= lo), min(v for v in ladder if v >= hi)
+
+
+def render(results):
+    """SVG text for a results dictionary as written by run.py."""
+    rows = [r for r in results["rows"] if r.get("ratio")]
+    if not rows:
+        raise ValueError("no measured rows to draw")
+    lo, hi = _axis_range(rows)
+    llo, lhi = math.log10(lo), math.log10(hi)
+
+    def x(v):
+        v = min(max(v, lo), hi)
+        return LABEL_W + (math.log10(v) - llo) / (lhi - llo) * PLOT_W
+
+    width = LABEL_W + PLOT_W + RIGHT_W
+    height = TOP + ROW_H * len(rows) + BOTTOM
+    plot_bottom = TOP + ROW_H * len(rows)
+    met = sum(1 for r in rows if r["met"])
+    out = [
+        f"<svg xmlns='http://www.w3.org/2000/svg' width='{width}' height='{height}' "
+        f"viewBox='0 0 {width} {height}' {FONT} font-size='12'>",
+        f"<rect width='{width}' height='{height}' fill='white'/>",
+        f"<text x='10' y='20' font-size='15' font-weight='bold'>"
+        f"{escape(results.get('title', 'tarvel benchmark'))}</text>",
+        f"<text x='10' y='38' fill='#444'>ratio = baseline time / tarvel time, on a log "
+        f"scale: a bar right of 1 means tarvel is faster than the baseline.</text>",
+        f"<text x='10' y='54' fill='#444'>Black tick: the row's target. "
+        f"<tspan fill='{MET}'>Green: target met</tspan>, <tspan fill='{MISSED}'>red: "
+        f"missed</tspan>. {met} of {len(rows)} rows meet their target.</text>",
+    ]
+    for t in _ticks(lo, hi):
+        gx = x(t)
+        stroke = "#888" if t == 1 else GRID
+        out.append(f"<line x1='{gx:.1f}' y1='{TOP - 4}' x2='{gx:.1f}' y2='{plot_bottom}' "
+                   f"stroke='{stroke}' stroke-width='1'/>")
+        out.append(f"<text x='{gx:.1f}' y='{plot_bottom + 16}' text-anchor='middle' "
+                   f"fill='#444'>{_fmt_tick(t)}</text>")
+    out.append(f"<text x='{LABEL_W + PLOT_W / 2:.0f}' y='{plot_bottom + 36}' "
+               f"text-anchor='middle' fill='#444'>ratio (baseline time / tarvel time)</text>")
+    one_x = x(1.0)
+    for i, r in enumerate(rows):
+        top = TOP + i * ROW_H
+        mid = top + ROW_H / 2
+        colour = MET if r["met"] else MISSED
+        label = r["name"] if len(r["name"]) <= 48 else r["name"][:47] + "\u2026"
+        tip = (f"{r['name']} vs {r['baseline']}: ratio {r['ratio']:.2f}, "
+               f"target {r['target']:.2f}")
+        out.append(f"<g><title>{escape(tip)}</title>")
+        out.append(f"<text x='{LABEL_W - 8}' y='{mid + 4:.1f}' text-anchor='end'>"
+                   f"{escape(label)}</text>")
+        # Bars grow from parity, so slower rows point left and faster ones right.
+        bar_end = x(r["ratio"])
+        left, right = min(one_x, bar_end), max(one_x, bar_end)
+        out.append(f"<rect x='{left:.1f}' y='{mid - BAR_H / 2:.1f}' "
+                   f"width='{max(right - left, 1):.1f}' height='{BAR_H}' "
+                   f"fill='{colour}' fill-opacity='0.8'/>")
+        tx = x(r["target"])
+        out.append(f"<line x1='{tx:.1f}' y1='{mid - BAR_H / 2 - 3:.1f}' x2='{tx:.1f}' "
+                   f"y2='{mid + BAR_H / 2 + 3:.1f}' stroke='{TARGET}' stroke-width='2.5'/>")
+        out.append(f"<text x='{LABEL_W + PLOT_W + 6}' y='{mid + 4:.1f}' fill='{colour}'>"
+                   f"{r['ratio']:.2f}</text>")
+        base = r["baseline"] if len(r["baseline"]) <= 44 else r["baseline"][:43] + "\u2026"
+        out.append(f"<text x='{LABEL_W + PLOT_W + 50}' y='{mid + 4:.1f}' fill='#666' "
+                   f"font-size='11'>vs {escape(base)}</text></g>")
+    out.append("</svg>")
+    return "\n".join(out) + "\n"
+
+
+def write(results, path):
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(render(results))
+
+
+def main(argv):
+    if len(argv) != 3:
+        print(__doc__.strip().splitlines()[-1], file=sys.stderr)
+        return 2
+    with open(argv[1], encoding="utf-8") as f:
+        write(json.load(f), argv[2])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

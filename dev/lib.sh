@@ -1,0 +1,39 @@
+# Sourced by the dev/ scripts: finding an interpreter that really runs.
+
+py_runs() { "$1" -c 'import sys, venv' >/dev/null 2>&1; }
+
+# resolve_python NAME-OR-PATH: prints an interpreter for it. A name that PATH cannot run
+# (for instance a pyenv shim for a version that is installed but not active) is looked up
+# among pyenv's installed versions, newest patch release first.
+resolve_python() {
+  local want=$1 p
+  if p=$(command -v "$want" 2>/dev/null) && py_runs "$p"; then
+    echo "$p"
+    return 0
+  fi
+  if [[ $want =~ ^python(3(\.[0-9]+)?)$ ]] && command -v pyenv >/dev/null 2>&1; then
+    local ver=${BASH_REMATCH[1]} found=""
+    for p in $(printf '%s\n' "$(pyenv root)"/versions/"$ver"{,.*}/bin/python | sort -V); do
+      [ -x "$p" ] && py_runs "$p" && found=$p
+    done
+    if [ -n "$found" ]; then
+      echo "$found"
+      return 0
+    fi
+  fi
+  return 1
+}
+
+# pick_python [NAME-OR-PATH]: the given interpreter, else 3.13, else any python3; exits with
+# a message when none runs.
+pick_python() {
+  local p
+  for want in "$@" python3.13 python3; do
+    p=$(resolve_python "$want") && { echo "$p"; return 0; }
+    [ $# -gt 0 ] && [ "$want" = "$1" ] && break  # an explicit choice is not second-guessed
+  done
+  echo "dev/$(basename "$0"): no runnable Python interpreter for '${1:-python3.13 or python3}'" >&2
+  echo "  (not on PATH, or a pyenv shim for a version that is not installed);" >&2
+  echo "  pass a path instead, e.g. $0 /path/to/python3.13" >&2
+  return 1
+}
