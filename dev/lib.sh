@@ -37,3 +37,14 @@ pick_python() {
   echo "  pass a path instead, e.g. $0 /path/to/python3.13" >&2
   return 1
 }
+
+# fresh_venv DIR PYTHON [PACKAGE...]: a new virtual environment at DIR with the packages.
+fresh_venv() {
+  local dir=$1 py=$2
+  shift 2
+  rm -rf "$dir"
+  "$py" -m venv "$dir"
+  if [ $# -gt 0 ]; then
+    PIP_DISABLE_PIP_VERSION_CHECK=1 "$dir/bin/python" -m pip install -q "$@"
+  fi
+}
