@@ -21,6 +21,13 @@ PyObject* peek_pair(PyObject* head, PyObject* it);
 PyObject* unique_impl(PyObject* seq, PyObject* key);
 // frequencies(seq): a new dict from each distinct element to its count.
 PyObject* frequencies_impl(PyObject* seq);
+// The key value of `item` (a callable key is called, a list key gives a tuple of lookups,
+// anything else is one lookup): a new reference, or nullptr with an exception set.
+PyObject* apply_key(PyObject* key, PyObject* item);
+// groupby(key, seq): a new dict from each key value to the list of its elements.
+PyObject* groupby_impl(PyObject* key, PyObject* seq);
+// countby(key, seq): a new dict from each key value to the number of its elements.
+PyObject* countby_impl(PyObject* key, PyObject* seq);
 
 }  // namespace tv::seq
 
