@@ -28,6 +28,9 @@ PyObject* apply_key(PyObject* key, PyObject* item);
 PyObject* groupby_impl(PyObject* key, PyObject* seq);
 // countby(key, seq): a new dict from each key value to the number of its elements.
 PyObject* countby_impl(PyObject* key, PyObject* seq);
+// topk(k, seq, key): the k largest elements (by key value when key is not nullptr/None),
+// largest first, equal ranks in input order.
+PyObject* topk_impl(uint64_t k, PyObject* seq, PyObject* key);
 
 }  // namespace tv::seq
 

@@ -41,6 +41,14 @@ public:
     ~IntTable() { PyMem_Free(slots_); }
 
     size_t size() const { return count_ + has_zero_; }
+    // Makes room for `n` keys at once, so that inserting them never grows the table. Only
+    // before the first insertion (a no-op afterwards). Throws std::bad_alloc.
+    void reserve(size_t n) {
+        if (slots_) return;
+        size_t slots = kInitialSlots;
+        while (over_full_at(n, slots)) slots *= 2;
+        alloc(slots);
+    }
     // Bytes of native storage held (for memory accounting in tests and benchmarks).
     size_t bytes() const { return slots_ ? (mask_ + 1) * sizeof(Slot) : 0; }
 
@@ -135,7 +143,8 @@ private:
     // The first allocation takes 512 bytes: one call to the allocator covers the first few
     // dozen keys, which is all that an early exit such as take(10, unique(a)) needs.
     static constexpr size_t kInitialSlots = 512 / sizeof(Slot) < 16 ? 16 : 512 / sizeof(Slot);
-    bool over_full(size_t n) const { return 2 * n > mask_ + 1; }
+    static bool over_full_at(size_t n, size_t slots) { return 2 * n > slots; }
+    bool over_full(size_t n) const { return over_full_at(n, mask_ + 1); }
 
     void swap(IntTable& o) noexcept {
         std::swap(slots_, o.slots_);

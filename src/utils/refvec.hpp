@@ -38,6 +38,8 @@ public:
     bool empty() const noexcept { return v_.empty(); }
     size_t capacity() const noexcept { return v_.capacity(); }
     PyObject* operator[](size_t i) const noexcept { return v_[i]; }
+    // The held references as one array (borrowed; valid until the next change).
+    PyObject* const* data() const noexcept { return v_.data(); }
 
     // Moves every held reference into `tuple` from slot `at` on; the array is left empty
     // (its storage is kept for reuse).
