@@ -133,11 +133,24 @@ private:
     IterSource it_;
 };
 
+// A duplicate near the front is the common early exit: the first block is checked in a
+// small set, and only a buffer that gets past it pays for a set sized for every element
+// (allocating and zeroing that is proportional to the length).
 template <class T>
 PyObject* distinct_ints(const T* p, size_t n) {
+    constexpr size_t kFront = 1024;
+    size_t i = 0;
+    {
+        IntSet<T> front;
+        front.reserve(std::min(n, kFront));
+        for (; i < n && i < kFront; ++i)
+            if (!front.insert(p[i])) return Py_NewRef(Py_False);
+    }
+    if (i == n) return Py_NewRef(Py_True);
     IntSet<T> seen;
     seen.reserve(n);
-    for (size_t i = 0; i < n;) {
+    for (size_t j = 0; j < i; ++j) seen.insert(p[j]);
+    while (i < n) {
         size_t stop = std::min(n, i + 16 * kSignalEvery);
         for (; i < stop; ++i)
             if (!seen.insert(p[i])) return Py_NewRef(Py_False);

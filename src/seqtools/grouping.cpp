@@ -34,18 +34,13 @@ PyObject* groupby_impl(PyObject* key, PyObject* seq) {
 
 PyObject* countby_impl(PyObject* key, PyObject* seq) {
     KeyFn keyfn(key);
-    KeyTable<int64_t> counts;
+    Tally tally(known_length(seq));
     bool ok = walk_elements(seq, [&](PyObject* x) {
         Ref k = steal(keyfn(x));
-        if (!k) return false;
-        bool inserted;
-        int64_t* c = counts.find_or_add(k.get(), inserted);
-        if (!c) return false;
-        ++*c;
-        return true;
+        return k && tally.add(k.get());
     });
     if (!ok) return ffi_err();
-    return counts.to_dict([](int64_t c) { return PyLong_FromLongLong(c); });
+    return tally.result();
 }
 
 namespace {

@@ -54,12 +54,13 @@ public:
         return &entries_.back().val;
     }
 
-    // A new dict {key: value(payload)} in order of first occurrence; value returns a new
-    // reference or nullptr with an exception set.
+    // A new dict {key: value(payload)} in order of first occurrence, with room for
+    // `room` keys (at least the ones stored); value returns a new reference or nullptr with
+    // an exception set.
     template <class Value>
-    PyObject* to_dict(Value&& value) {
-        Py_ssize_t n = (Py_ssize_t)entries_.size();
-        Ref out = steal(_PyDict_NewPresized(n));
+    PyObject* to_dict(Value&& value, size_t room = 0) {
+        size_t n = room > entries_.size() ? room : entries_.size();
+        Ref out = steal(_PyDict_NewPresized(n > PY_SSIZE_T_MAX ? PY_SSIZE_T_MAX : (Py_ssize_t)n));
         if (!out) return ffi_err();
         for (Entry& e : entries_) {
             Ref v = steal(value(e.val));
@@ -71,6 +72,62 @@ public:
 private:
     std::vector<Entry> entries_;
     HashIndex index_;
+};
+
+}  // namespace tv
+
+namespace tv {
+
+// Counts of distinct keys, in order of first occurrence, as the dict {key: count}.
+//
+// Counts start in the native table: with repeated keys each occurrence costs one probe and
+// an increment, and the dict is built once at the end. When the first kProbe keys are
+// mostly distinct, that plan pays twice per key (a probe now, a dict insertion later), so
+// the counts move into the result dict and every further key is counted there: a new key
+// costs one insertion (setdefault to 1), a repeated one a lookup and a store.
+class Tally {
+public:
+    // `expected`: the number of keys to come when the input knows it (0 otherwise), so
+    // that a dict taking over the counts is sized once for them.
+    explicit Tally(size_t expected = 0) : expected_(expected) {}
+
+    // False with an exception set when hashing or comparing raised. Throws bad_alloc.
+    bool add(PyObject* key) {
+        if (dict_) return add_to_dict(key);
+        bool inserted;
+        int64_t* c = table_.find_or_add(key, inserted);
+        if (!c) return false;
+        ++*c;
+        if (++seen_ == kProbe && table_.size() > kProbe / 4 * 3) {
+            // Room for the keys still to come, at the distinct share seen so far.
+            size_t room = expected_ / kProbe * table_.size();
+            dict_ = steal(table_.to_dict(count_object, room));
+            if (!dict_) return false;
+        }
+        return true;
+    }
+    // The dict of counts (a new reference), or nullptr with an exception set.
+    PyObject* result() { return dict_ ? Py_NewRef(dict_.get()) : table_.to_dict(count_object); }
+
+private:
+    static constexpr size_t kProbe = 1 << 14;
+    static PyObject* count_object(int64_t c) { return PyLong_FromLongLong(c); }
+
+    bool add_to_dict(PyObject* key) {
+        PyObject* d = dict_.get();
+        Py_ssize_t before = PyDict_GET_SIZE(d);
+        PyObject* one = PyLong_FromLong(1);  // cached small int: cannot fail
+        PyObject* cur = PyDict_SetDefault(d, key, one);
+        if (!cur) return ffi_err(), false;
+        if (PyDict_GET_SIZE(d) != before) return true;  // a new key, stored with 1
+        Ref next = steal(PyNumber_Add(cur, one));  // our own exact int: no user code
+        return next && PyDict_SetItem(d, key, next.get()) == 0;
+    }
+
+    KeyTable<int64_t> table_;
+    Ref dict_;  // the counts once they moved into the result
+    size_t seen_ = 0;
+    size_t expected_;
 };
 
 }  // namespace tv

@@ -25,6 +25,13 @@ private:
     size_t left_ = kSignalEvery;
 };
 
+// The number of elements walk_elements will visit, when the input says so without running
+// any code of its own (exact list or tuple), else 0.
+inline size_t known_length(PyObject* seq) noexcept {
+    if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) return (size_t)Py_SIZE(seq);
+    return 0;
+}
+
 // Calls visit(x) (x borrowed, kept alive for the call) for each element of `seq`; visit
 // returns false with an exception set to stop the walk. Returns false with an exception
 // set on any failure, true at the end of the input.
