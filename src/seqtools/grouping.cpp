@@ -1,6 +1,5 @@
-// groupby, countby, reduceby: bucket the elements of an iterable by a key. groupby and
-// countby find groups through the native hash index and touch a dict only to build the
-// result; reduceby folds straight into its result dict.
+// groupby, countby, reduceby: bucket the elements of an iterable by a key. All three find
+// groups through the native hash index and touch a dict only to build the result.
 #include "seqtools/keys.hpp"
 #include "seqtools/seqtools.hpp"
 
@@ -16,10 +15,11 @@ PyObject* groupby_impl(PyObject* key, PyObject* seq) {
     KeyFn keyfn(key);
     KeyTable<Ref> groups;
     bool ok = walk_elements(seq, [&](PyObject* x) {
-        Ref k = steal(keyfn(x));
+        Ref own;
+        PyObject* k = keyfn.resolve(x, own);
         if (!k) return false;
         bool inserted;
-        Ref* members = groups.find_or_add(k.get(), inserted);
+        Ref* members = groups.find_or_add(k, inserted);
         if (!members) return false;
         if (inserted) {
             // The group's list is built in place: the result stores it as it is.
@@ -36,8 +36,9 @@ PyObject* countby_impl(PyObject* key, PyObject* seq) {
     KeyFn keyfn(key);
     Tally tally(known_length(seq));
     bool ok = walk_elements(seq, [&](PyObject* x) {
-        Ref k = steal(keyfn(x));
-        return k && tally.add(k.get());
+        Ref own;
+        PyObject* k = keyfn.resolve(x, own);
+        return k && tally.add(k);
     });
     if (!ok) return ffi_err();
     return tally.result();
@@ -45,37 +46,38 @@ PyObject* countby_impl(PyObject* key, PyObject* seq) {
 
 namespace {
 
-// The fold of binop over the elements of each key, in a dict from the start (binop sees
-// only the accumulator and the element, so no native index would save a dict access).
+// The fold of binop over the elements of each key. The accumulators live in the native
+// index beside their keys (one probe per element instead of a dict lookup and a store) and
+// move into the dict at the end; the result is the same dict, built once.
 PyObject* reduceby_impl(PyObject* key, PyObject* binop, PyObject* seq, PyObject* init) {
     KeyFn keyfn(key);
     bool init_call = init && PyCallable_Check(init);
-    Ref out = steal(PyDict_New());
-    if (!out) return ffi_err();
-    IterSource src;
-    if (!src.open(seq)) return nullptr;
-    SignalTick sig;
-    PyObject* d = out.get();
-    while (Ref x = steal(src.next())) {
-        Ref k = steal(keyfn(x.get()));
-        if (!k) return nullptr;
-        Ref acc = borrow(PyDict_GetItemWithError(d, k.get()));
-        if (!acc && PyErr_Occurred()) return nullptr;
-        Ref v;
-        if (acc) {
-            v = steal(call2(binop, acc.get(), x.get()));
-        } else if (!init) {
-            v = std::move(x);
-        } else {
-            Ref start = init_call ? steal(PyObject_CallNoArgs(init)) : borrow(init);
-            if (!start) return ffi_err();
-            v = steal(call2(binop, start.get(), x.get()));
+    KeyTable<Ref> folds;
+    bool ok = walk_elements(seq, [&](PyObject* x) {
+        Ref own;
+        PyObject* k = keyfn.resolve(x, own);
+        if (!k) return false;
+        bool inserted;
+        Ref* acc = folds.find_or_add(k, inserted);
+        if (!acc) return false;
+        if (!inserted) {
+            // binop cannot reach the index, so `acc` stays where it is during the call.
+            PyObject* v = call2(binop, acc->get(), x);
+            if (!v) return false;
+            acc->reset(v);
+            return true;
         }
-        if (!v || PyDict_SetItem(d, k.get(), v.get()) < 0) return ffi_err();
-        if (!sig.tick()) return nullptr;
-    }
-    if (PyErr_Occurred()) return nullptr;
-    return out.release();
+        if (!init) {
+            acc->reset(Py_NewRef(x));
+            return true;
+        }
+        Ref start = init_call ? steal(PyObject_CallNoArgs(init)) : borrow(init);
+        if (!start) return false;
+        acc->reset(call2(binop, start.get(), x));
+        return bool(*acc);
+    });
+    if (!ok) return ffi_err();
+    return folds.to_dict([](Ref& acc) { return acc.release(); });
 }
 
 }  // namespace

@@ -1,19 +1,24 @@
 // join(leftkey, leftseq, rightkey, rightseq, left_default=None, right_default=None): a lazy
-// relational join. The left side is indexed in full (a dict of lists) at the first step; the
-// right side is streamed, each element followed by its matches in left order; with a
-// right_default the unmatched left elements follow at the end, grouped by key.
+// relational join. The left side is indexed in full at the first step; the right side is
+// streamed, each element followed by its matches in left order; with a right_default the
+// unmatched left elements follow at the end, grouped by key in order of first occurrence.
 //
-// The pairs of one right element, and the tail of unmatched left elements, are produced
-// one per step from a cursor into the index instead of being built as a batch up front:
-// the index is private, so the cursor sees exactly the elements a batch would hold.
+// The index is the native hash index (dict semantics: hash, identity, then == with the
+// stored key on the left) from each left key value to the list of its left elements and a
+// matched mark, so a right element costs one probe. The pairs of one right element, and
+// the tail of unmatched left elements, are produced one per step from a cursor into the
+// index rather than built as a batch up front: the index is private, so the cursor sees
+// exactly the elements a batch would hold.
 #include "seqtools/keys.hpp"
 #include "seqtools/seqtools.hpp"
 
 #include "utils/binder.hpp"
-#include "utils/int_table.hpp"
+#include "utils/key_table.hpp"
 #include "utils/native_iter.hpp"
 #include "utils/source.hpp"
 #include "utils/walk.hpp"
+
+#include <memory>
 
 namespace tv::seq {
 
@@ -50,12 +55,12 @@ public:
                 in_tail_ = true;
                 return next_unmatched();
             }
-            Ref k = steal(rightfn_(r.get()));
+            Ref own;
+            PyObject* k = rightfn_.resolve(r.get(), own);
             if (!k) return nullptr;
-            PyObject* group = PyDict_GetItemWithError(index_.get(), k.get());
-            if (group) {
-                if (right_default_) matched_.insert((int64_t)(uintptr_t)group);
-                matches_ = borrow(group);
+            if (Group* g = index_->find(k)) {
+                g->matched = true;
+                matches_ = g->members.dup();
                 current_ = std::move(r);
                 at_ = 0;
                 return next_match();
@@ -72,37 +77,39 @@ public:
         if (int e = right_.traverse(visit, arg)) return e;
         Py_VISIT(left_default_.get());
         Py_VISIT(right_default_.get());
-        Py_VISIT(index_.get());
+        if (index_) {
+            int e = index_->traverse(visit, arg, [](const Group& g, visitproc visit, void* arg) {
+                Py_VISIT(g.members.get());
+                return 0;
+            });
+            if (e) return e;
+        }
         Py_VISIT(matches_.get());
         Py_VISIT(current_.get());
         return 0;
     }
 
 private:
-    // The dict from left key value to the list of left elements with it, in left order.
-    // A failure discards the partial index; the next step starts again with a fresh
-    // iterator of the left input.
+    // The index from left key value to the left elements with it, in left order. A failure
+    // discards the partial index; the next step starts again with a fresh iterator of the
+    // left input.
     bool build_index() {
-        Ref index = steal(PyDict_New());
-        if (!index) return ffi_err(), false;
-        PyObject* d = index.get();
+        auto index = std::make_unique<Index>();
         IterSource left;
         if (!left.open(leftseq_.get())) return false;
         SignalTick sig;
         while (Ref l = steal(left.next())) {
-            Ref k = steal(leftfn_(l.get()));
+            Ref own;
+            PyObject* k = leftfn_.resolve(l.get(), own);
             if (!k) return false;
-            PyObject* group = PyDict_GetItemWithError(d, k.get());
-            if (group) {
-                if (PyList_Append(group, l.get()) < 0) return false;
-            } else {
-                if (PyErr_Occurred()) return false;
-                Ref fresh = steal(PyList_New(1));
-                if (!fresh) return ffi_err(), false;
-                PyList_SET_ITEM(fresh.get(), 0, l.release());
-                if (PyDict_SetItem(d, k.get(), fresh.get()) < 0) return false;
+            bool inserted;
+            Group* g = index->find_or_add(k, inserted);
+            if (!g) return false;
+            if (inserted) {
+                g->members = steal(PyList_New(0));
+                if (!g->members) return ffi_err(), false;
             }
-            if (!sig.tick()) return false;
+            if (PyList_Append(g->members.get(), l.get()) < 0 || !sig.tick()) return false;
         }
         if (PyErr_Occurred()) return false;
         index_ = std::move(index);
@@ -125,31 +132,34 @@ private:
     PyObject* next_unmatched() {
         if (!right_default_) return nullptr;
         for (;;) {
-            if (tail_group_ && tail_at_ < PyList_GET_SIZE(tail_group_))
-                return pair(PyList_GET_ITEM(tail_group_, tail_at_++), right_default_.get());
-            PyObject *key, *group;
-            if (!PyDict_Next(index_.get(), &tail_pos_, &key, &group)) {
-                tail_group_ = nullptr;
+            if (tail_group_ < index_->size()) {
+                const Group& g = (*index_)[tail_group_].val;
+                if (!g.matched && tail_at_ < PyList_GET_SIZE(g.members.get()))
+                    return pair(PyList_GET_ITEM(g.members.get(), tail_at_++),
+                                right_default_.get());
+            } else {
                 return nullptr;
             }
-            tail_group_ = matched_.find((int64_t)(uintptr_t)group) ? nullptr : group;
+            ++tail_group_;
             tail_at_ = 0;
         }
     }
+
+    struct Group {
+        Ref members;  // the left elements with this key value, in left order
+        bool matched = false;
+    };
+    using Index = KeyTable<Group>;
 
     Ref leftkey_, leftseq_, rightkey_;
     IterSource right_;
     Ref left_default_, right_default_;  // null when absent
     KeyFn leftfn_, rightfn_;             // over leftkey_ and rightkey_, held above
-    Ref index_;                          // null until built
-    // The groups (by identity: each key value owns one list) that some right element
-    // matched; kept only when the unmatched ones are wanted.
-    IntMap<int64_t, bool> matched_;  // used as a set; find() answers by pointer
+    std::unique_ptr<Index> index_;       // null until built
     Ref matches_, current_;  // the group being paired with the current right element
     Py_ssize_t at_ = 0;
     bool in_tail_ = false;
-    Py_ssize_t tail_pos_ = 0;           // PyDict_Next position in the index
-    PyObject* tail_group_ = nullptr;    // borrowed from the index, which never changes now
+    size_t tail_group_ = 0;  // the entry of the index being drained (it never changes now)
     Py_ssize_t tail_at_ = 0;
 };
 

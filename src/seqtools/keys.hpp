@@ -50,6 +50,18 @@ public:
         return r ? r : ffi_err();
     }
 
+    // The key value of `item`, borrowed where that is safe, else owned by `own`: an index
+    // into an exact tuple (immutable, and kept alive by the caller's hold on `item`) is
+    // returned without a reference of its own. nullptr with an exception set on failure.
+    PyObject* resolve(PyObject* item, Ref& own) const noexcept {
+        if (kind_ == Kind::Index && Py_TYPE(item) == &PyTuple_Type) {
+            Py_ssize_t n = PyTuple_GET_SIZE(item), i = index_ < 0 ? index_ + n : index_;
+            if (i >= 0 && i < n) return PyTuple_GET_ITEM(item, i);
+        }
+        own = steal((*this)(item));
+        return own.get();
+    }
+
 private:
     enum class Kind : uint8_t { Call, Fields, Index, Lookup };
 

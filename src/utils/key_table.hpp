@@ -54,6 +54,26 @@ public:
         return &entries_.back().val;
     }
 
+    // The payload stored for a key equal to `key`, or nullptr: not there, or (with an
+    // exception set) hashing or comparing raised.
+    V* find(PyObject* key) {
+        Py_hash_t h = element_hash(key, index_.fast());
+        if (h == -1) return nullptr;
+        auto at = [this](uint32_t pos) { return entries_[pos].key.get(); };
+        HashIndex::Probe p = index_.find(key, h, at);
+        return p.pos >= 0 ? &entries_[(size_t)p.pos].val : nullptr;
+    }
+
+    // Visits every key, and every payload through visit_val(payload, visit, arg).
+    template <class VisitVal>
+    int traverse(visitproc visit, void* arg, VisitVal&& visit_val) const {
+        for (const Entry& e : entries_) {
+            Py_VISIT(e.key.get());
+            if (int r = visit_val(e.val, visit, arg)) return r;
+        }
+        return 0;
+    }
+
     // A new dict {key: value(payload)} in order of first occurrence, with room for
     // `room` keys (at least the ones stored); value returns a new reference or nullptr with
     // an exception set.
