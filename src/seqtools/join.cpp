@@ -14,6 +14,7 @@
 
 #include "utils/binder.hpp"
 #include "utils/key_table.hpp"
+#include "utils/refvec.hpp"
 #include "utils/native_iter.hpp"
 #include "utils/source.hpp"
 #include "utils/walk.hpp"
@@ -60,7 +61,7 @@ public:
             if (!k) return nullptr;
             if (Group* g = index_->find(k)) {
                 g->matched = true;
-                matches_ = g->members.dup();
+                matches_ = g;
                 current_ = std::move(r);
                 at_ = 0;
                 return next_match();
@@ -79,12 +80,10 @@ public:
         Py_VISIT(right_default_.get());
         if (index_) {
             int e = index_->traverse(visit, arg, [](const Group& g, visitproc visit, void* arg) {
-                Py_VISIT(g.members.get());
-                return 0;
+                return g.traverse(visit, arg);
             });
             if (e) return e;
         }
-        Py_VISIT(matches_.get());
         Py_VISIT(current_.get());
         return 0;
     }
@@ -105,11 +104,8 @@ private:
             bool inserted;
             Group* g = index->find_or_add(k, inserted);
             if (!g) return false;
-            if (inserted) {
-                g->members = steal(PyList_New(0));
-                if (!g->members) return ffi_err(), false;
-            }
-            if (PyList_Append(g->members.get(), l.get()) < 0 || !sig.tick()) return false;
+            g->push(l.release());
+            if (!sig.tick()) return false;
         }
         if (PyErr_Occurred()) return false;
         index_ = std::move(index);
@@ -119,10 +115,8 @@ private:
     // The next (left, right) pair of the current right element, or nullptr when its
     // matches are used up (an exception set only on failure).
     PyObject* next_match() {
-        PyObject* group = matches_.get();
-        if (at_ < PyList_GET_SIZE(group))
-            return pair(PyList_GET_ITEM(group, at_++), current_.get());
-        matches_.reset();
+        if (at_ < matches_->size()) return pair(matches_->at(at_++), current_.get());
+        matches_ = nullptr;
         current_.reset();
         return nullptr;
     }
@@ -134,9 +128,8 @@ private:
         for (;;) {
             if (tail_group_ < index_->size()) {
                 const Group& g = (*index_)[tail_group_].val;
-                if (!g.matched && tail_at_ < PyList_GET_SIZE(g.members.get()))
-                    return pair(PyList_GET_ITEM(g.members.get(), tail_at_++),
-                                right_default_.get());
+                if (!g.matched && tail_at_ < g.size())
+                    return pair(g.at(tail_at_++), right_default_.get());
             } else {
                 return nullptr;
             }
@@ -145,9 +138,24 @@ private:
         }
     }
 
+    // The left elements with one key value, in left order. Most keys of a join have one
+    // element, so the first sits in the index entry itself: a match reads no other memory.
     struct Group {
-        Ref members;  // the left elements with this key value, in left order
+        Ref first;
+        RefVec more;
         bool matched = false;
+
+        size_t size() const { return first ? 1 + more.size() : 0; }
+        PyObject* at(size_t i) const { return i ? more[i - 1] : first.get(); }
+        // Takes over `stolen`. Throws std::bad_alloc (having released it).
+        void push(PyObject* stolen) {
+            if (!first) first = steal(stolen);
+            else more.push(stolen);
+        }
+        int traverse(visitproc visit, void* arg) const {
+            Py_VISIT(first.get());
+            return more.traverse(visit, arg);
+        }
     };
     using Index = KeyTable<Group>;
 
@@ -156,11 +164,14 @@ private:
     Ref left_default_, right_default_;  // null when absent
     KeyFn leftfn_, rightfn_;             // over leftkey_ and rightkey_, held above
     std::unique_ptr<Index> index_;       // null until built
-    Ref matches_, current_;  // the group being paired with the current right element
-    Py_ssize_t at_ = 0;
+    // The group being paired with the current right element (the index no longer changes
+    // once built, so its entries stay put).
+    const Group* matches_ = nullptr;
+    Ref current_;
+    size_t at_ = 0;
     bool in_tail_ = false;
     size_t tail_group_ = 0;  // the entry of the index being drained (it never changes now)
-    Py_ssize_t tail_at_ = 0;
+    size_t tail_at_ = 0;
 };
 
 }  // namespace
