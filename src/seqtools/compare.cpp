@@ -4,7 +4,6 @@
 #include "seqtools/seqtools.hpp"
 
 #include "utils/binder.hpp"
-#include "utils/cached.hpp"
 #include "utils/call.hpp"
 #include "utils/hashing.hpp"
 #include "utils/int_buffer.hpp"
@@ -203,8 +202,12 @@ PyObject* isdistinct_impl(PyObject* seq) {
 }
 
 PyObject* merge_sorted_impl(PyObject* seqs, PyObject* key) {
-    Ref merge = import_attr("heapq", "merge");
-    if (!merge) return nullptr;
+    // Imported on every call (a replaced heapq.merge is honoured); the import system's own
+    // entry answers from sys.modules without running any Python-level import machinery.
+    Ref heapq = steal(PyImport_ImportModuleLevel("heapq", nullptr, nullptr, nullptr, 0));
+    if (!heapq) return ffi_err();
+    Ref merge = steal(PyObject_GetAttrString(heapq.get(), "merge"));
+    if (!merge) return ffi_err();
     Ref kwargs;
     if (key && key != Py_None) {
         kwargs = steal(PyDict_New());
