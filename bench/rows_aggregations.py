@@ -7,7 +7,7 @@ import collections
 import heapq
 import operator
 import random
-import time
+import timeit
 
 import numpy as np
 
@@ -142,13 +142,7 @@ def rows():
         big = array.array("q", [1, 2, 3, 4, 5, 1] + list(range(10, N)))
 
         def per_call(fn, number=2000):
-            best = float("inf")
-            for _ in range(3):
-                t0 = time.perf_counter()
-                for _ in range(number):
-                    fn()
-                best = min(best, (time.perf_counter() - t0) / number)
-            return best
+            return min(timeit.repeat(fn, number=number, repeat=3)) / number
 
         t_small, t_big = per_call(lambda: tv.isdistinct(small)), per_call(
             lambda: tv.isdistinct(big))

@@ -11,19 +11,12 @@ import pytest
 from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
+from test_grouping import model_key
 
 nan = float("nan")
 
 
 # ---- models
-
-def model_key(key, x):
-    if callable(key):
-        return key(x)
-    if isinstance(key, list):
-        return tuple(x[k] for k in key)
-    return x[key]
-
 
 def model_topk(k, seq, key=None):
     if key is None:
