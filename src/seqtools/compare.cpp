@@ -159,15 +159,16 @@ PyObject* distinct_ints(const T* p, size_t n) {
     return Py_NewRef(Py_True);
 }
 
+// The seen-set of unique rather than a Python set: one probe per element, with the inline
+// hashes of small ints and strs; membership is the same (hash, identity, then == with the
+// stored element on the left).
 PyObject* distinct_objects(PyObject* seq) {
-    Ref seen = steal(PySet_New(nullptr));
-    if (!seen) return ffi_err();
+    PySeen seen(int_fast_hash_enabled());
     bool dup = false;
     bool ok = walk_elements(seq, [&](PyObject* x) {
-        int r = PySet_Contains(seen.get(), x);
-        if (r == 0) return PySet_Add(seen.get(), x) == 0;
-        dup = r > 0;
-        return false;
+        int r = seen.insert(x);
+        dup = r == 0;
+        return r > 0;
     });
     if (dup) return Py_NewRef(Py_False);
     if (!ok) return ffi_err();
