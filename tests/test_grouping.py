@@ -177,3 +177,22 @@ def test_no_leaks(tv):
         check_leaks(lambda: fn(0, gen()), raises=KeyError, repeat=600)
         check_leaks(lambda: fn(3, recs), raises=IndexError, repeat=600)
         check_leaks(lambda: fn([0, 5], recs), raises=IndexError, repeat=600)
+
+
+@pytest.mark.parametrize("kind", [list, tuple, iter])
+def test_counts_past_the_switch_to_the_result_dict(tv, kind):
+    # Mostly distinct keys move the counts into the result dict after the first 16k: the
+    # answer must not change, first occurrences and equal-but-distinct keys included.
+    from collections import Counter
+
+    xs = list(range(20_000)) + [1.0, True, 2**70, "a", "a", 19_999.0, 2**70] + list(range(99))
+    want = Counter(xs)
+    for got in (tv.frequencies(kind(xs)), tv.countby(lambda x: x, kind(xs))):
+        assert list(got.values()) == list(want.values())
+        assert all(a is b for a, b in zip(got, want))
+    BadEq.armed = True
+    try:
+        with pytest.raises(RuntimeError, match="eq"):
+            tv.frequencies(kind(list(range(17_000)) + [BadEq()]))
+    finally:
+        BadEq.armed = False
