@@ -8,8 +8,6 @@ namespace tv::opt {
 
 namespace {
 
-void box_dealloc(PyObject* self);
-
 // Values are created and dropped at a high rate in method chains (each step makes a new
 // one), so the exact types keep a few released objects for reuse instead of going back to
 // the allocator and the collector's bookkeeping every time.
@@ -43,6 +41,8 @@ void box_release(PyObject* self) {
     Py_DECREF(tp);
 }
 
+}  // namespace
+
 void box_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
     if (!PyObject_IS_GC(payload(self))) {
@@ -66,8 +66,6 @@ int box_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(payload(self));
     return 0;
 }
-
-}  // namespace
 
 PyObject* negated_eq(PyObject* self, PyObject* other) noexcept {
     Ref r = steal(PyObject_RichCompare(self, other, Py_EQ));

@@ -49,6 +49,11 @@ inline bool instance_of(PyObject* o, PyTypeObject* tp) { return tp && PyObject_T
 // failure already reported by its producer.
 PyObject* box_new(PyTypeObject* tp, Ref v) noexcept;
 
+// Release and traversal of every holder type: types that keep Box's layout and use these
+// share its free list and its iterative release of long chains.
+void box_dealloc(PyObject* self);
+int box_traverse(PyObject* self, visitproc visit, void* arg);
+
 // The constructors of a payload type whose parameter list is `S`: calls of the exact type
 // (vectorcall) and of subclasses (tp_new).
 template <const Sig& S>

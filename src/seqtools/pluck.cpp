@@ -133,6 +133,17 @@ private:
 
 }  // namespace
 
+PyObject* pluck_impl(PyObject* ind, PyObject* seqs, PyObject* deflt) {
+    if (!deflt && !PyList_Check(ind)) {
+        PySource src;
+        if (!src.open(seqs)) return nullptr;
+        return PluckIter::create(borrow(ind), std::move(src));
+    }
+    Ref it = steal(PyObject_GetIter(seqs));
+    if (!it) return nullptr;
+    return make_native_iter<PluckStep>(std::move(it), borrow(ind), borrow(deflt));
+}
+
 }  // namespace tv::seq
 
 using namespace tv;
@@ -143,14 +154,5 @@ TV_FUNCTION(pluck, "pluck(ind, seqs, *rest)") {
         PyErr_SetString(PyExc_TypeError, "pluck takes at most 3 arguments");
         return nullptr;
     }
-    PyObject* ind = a[0];
-    if (!a.nrest && !PyList_Check(ind)) {
-        PySource src;
-        if (!src.open(a[1])) return nullptr;
-        return PluckIter::create(borrow(ind), std::move(src));
-    }
-    Ref it = steal(PyObject_GetIter(a[1]));
-    if (!it) return nullptr;
-    Ref deflt = a.nrest ? borrow(a.rest[0]) : Ref();
-    return make_native_iter<PluckStep>(std::move(it), borrow(ind), std::move(deflt));
+    return pluck_impl(a[0], a[1], a.nrest ? a.rest[0] : nullptr);
 }

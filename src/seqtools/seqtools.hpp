@@ -49,6 +49,9 @@ PyObject* partition_all_impl(uint64_t n, PyObject* seq);
 PyObject* concat_impl(PyObject* seqs);
 // chain.from_iterable(map(func, seqs)).
 PyObject* mapcat_impl(PyObject* func, PyObject* seqs);
+// The field `ind` (a list: a tuple of fields) of each element; `deflt` (when not nullptr)
+// stands in for a missing field.
+PyObject* pluck_impl(PyObject* ind, PyObject* seqs, PyObject* deflt);
 // The running results of binop over seq, led by `initial` when it is not nullptr.
 PyObject* accumulate_impl(PyObject* binop, PyObject* seq, PyObject* initial);
 

@@ -19,7 +19,7 @@ Ref import_attr(const char* module, const char* path) {
     if (!name) return Ref();
     Ref obj = steal(PyImport_Import(name.get()));
     const char* p = path;
-    while (obj) {
+    while (obj && p) {
         const char* dot = std::strchr(p, '.');
         std::string part = dot ? std::string(p, dot - p) : std::string(p);
         obj = steal(PyObject_GetAttrString(obj.get(), part.c_str()));
@@ -33,6 +33,22 @@ Ref import_attr(const char* module, const char* path) {
 PyObject* cached_attr(CachedAttr& c) {
     if (PyObject* v = c.cell.peek()) return v;
     return c.cell.get([&] { return import_attr(c.module, c.path).release(); });
+}
+
+Ref module_attr(ModuleAttr& m) {
+    PyObject* mod = cached_attr(m.module);
+    if (!mod) return Ref();
+    PyObject* name = m.name_str.peek();
+    if (!name) {
+        name = m.name_str.get([&] {
+            PyObject* s = PyUnicode_InternFromString(m.name);
+            return s ? s : ffi_err();
+        });
+        if (!name) return Ref();
+    }
+    Ref r = steal(PyObject_GetAttr(mod, name));
+    if (!r) ffi_err();
+    return r;
 }
 
 }  // namespace tv

@@ -1,0 +1,217 @@
+// Iter: a fluent wrapper whose methods chain the sequence tools over the one object it
+// wraps. Every method runs the very body of the tool it stands for on that object, so each
+// tool's laziness, fast paths and errors carry over unchanged; the lazy ones wrap their
+// result in a new Iter.
+#include "option/box.hpp"
+#include "option/option.hpp"
+#include "seqtools/seqtools.hpp"
+
+#include "utils/binder.hpp"
+#include "utils/cached.hpp"
+#include "utils/call.hpp"
+#include "utils/registry.hpp"
+
+namespace tv::it {
+
+namespace {
+
+PyTypeObject* g_iter = nullptr;
+
+const Sig iter_sig{"Iter(inner)", nullptr, {}};
+
+// The builtins are read on every call, so that a patched builtins.map is the one that runs.
+ModuleAttr BUILTINS_MAP_NOW{{"builtins", nullptr, {}}, "map", {}};
+ModuleAttr BUILTINS_FILTER{{"builtins", nullptr, {}}, "filter", {}};
+ModuleAttr BUILTINS_LIST{{"builtins", nullptr, {}}, "list", {}};
+ModuleAttr BUILTINS_DICT{{"builtins", nullptr, {}}, "dict", {}};
+ModuleAttr FUNCTOOLS_REDUCE{{"functools", nullptr, {}}, "reduce", {}};
+
+inline PyObject* inner(PyObject* self) { return opt::payload(self); }
+
+// A new Iter around a lazy result (taking it over); a failed result is passed on.
+PyObject* wrap(PyObject* result) noexcept {
+    if (!result) return nullptr;
+    return opt::box_new(g_iter, steal(result));
+}
+
+// f(x) where f is the current value of a module attribute.
+PyObject* call_attr(ModuleAttr& attr, PyObject* x) {
+    Ref f = module_attr(attr);
+    return f ? call1(f.get(), x) : nullptr;
+}
+
+// An int for islice from the converted `n`: the argument itself when it already is one.
+Ref islice_count(const Args& a) {
+    if (PyLong_CheckExact(a[0])) return borrow(a[0]);
+    Ref n = steal(PyLong_FromUnsignedLongLong(a.u64(0)));
+    if (!n) ffi_err();
+    return n;
+}
+
+PyObject* iter_iter(PyObject* self) {
+    // Iters wrapped in Iters nest as deep as the caller likes: bound the descent.
+    if (Py_EnterRecursiveCall(" while getting the iterator of an Iter")) return nullptr;
+    PyObject* r = PyObject_GetIter(inner(self));
+    Py_LeaveRecursiveCall();
+    return r;
+}
+
+}  // namespace
+
+}  // namespace tv::it
+
+using namespace tv;
+using namespace tv::it;
+
+// ---- Lazy methods --------------------------------------------------------------------------
+
+TV_METHOD(Iter, map, "map($self, f)") {
+    Ref f = module_attr(BUILTINS_MAP_NOW);
+    return f ? wrap(call2(f.get(), a[0], inner(a.self))) : nullptr;
+}
+
+TV_METHOD(Iter, filter, "filter($self, f)") {
+    Ref f = module_attr(BUILTINS_FILTER);
+    return f ? wrap(call2(f.get(), a[0], inner(a.self))) : nullptr;
+}
+
+TV_METHOD(Iter, unique, "unique($self, key=None)") {
+    return wrap(seq::unique_impl(inner(a.self), a[0]));
+}
+
+TV_METHOD(Iter, take, "take($self, n)", {"n", Conv::U64}) {
+    Ref n = islice_count(a);
+    if (!n) return nullptr;
+    PyObject* args[] = {inner(a.self), n.get()};
+    return wrap(seq::islice_call(args, 2));
+}
+
+TV_METHOD(Iter, drop, "drop($self, n)", {"n", Conv::U64}) {
+    Ref n = islice_count(a);
+    if (!n) return nullptr;
+    PyObject* args[] = {inner(a.self), n.get(), Py_None};
+    return wrap(seq::islice_call(args, 3));
+}
+
+TV_METHOD(Iter, sliding_window, "sliding_window($self, n)", {"n", Conv::U64}) {
+    return wrap(seq::sliding_window_impl(a.u64(0), inner(a.self)));
+}
+
+TV_METHOD(Iter, partition_all, "partition_all($self, n)", {"n", Conv::U64}) {
+    return wrap(seq::partition_all_impl(a.u64(0), inner(a.self)));
+}
+
+TV_METHOD(Iter, flat_map, "flat_map($self, f)") {
+    return wrap(seq::mapcat_impl(a[0], inner(a.self)));
+}
+
+TV_METHOD(Iter, pluck, "pluck($self, ind)") {
+    return wrap(seq::pluck_impl(a[0], inner(a.self), nullptr));
+}
+
+TV_METHOD(Iter, interpose, "interpose($self, el)") {
+    return wrap(seq::interpose_lazy(a[0], inner(a.self)));
+}
+
+TV_METHOD(Iter, accumulate, "accumulate($self, binop)") {
+    return wrap(seq::accumulate_impl(a[0], inner(a.self), nullptr));
+}
+
+// ---- Terminal methods ----------------------------------------------------------------------
+
+TV_METHOD(Iter, collect, "collect($self)") { return call_attr(BUILTINS_LIST, inner(a.self)); }
+
+TV_METHOD(Iter, reduce, "reduce($self, binop, *rest)") {
+    if (a.nrest > 1) {
+        PyErr_SetString(PyExc_TypeError, "reduce takes at most 2 arguments");
+        return nullptr;
+    }
+    Ref reduce = module_attr(FUNCTOOLS_REDUCE);
+    if (!reduce) return nullptr;
+    PyObject* stack[4] = {nullptr, a[0], inner(a.self), a.nrest ? a.rest[0] : nullptr};
+    return vcall(reduce.get(), stack + 1, (a.nrest ? 3 : 2) | PY_VECTORCALL_ARGUMENTS_OFFSET);
+}
+
+TV_METHOD(Iter, count, "count($self)") { return seq::count_impl(inner(a.self)); }
+
+TV_METHOD(Iter, frequencies, "frequencies($self)") {
+    return seq::frequencies_impl(inner(a.self));
+}
+
+// TEMPORARY until the native grouping body is shared: the module's own groupby.
+ModuleAttr MODULE_GROUPBY{{"tarvel._tarvel", nullptr, {}}, "groupby", {}};
+
+TV_METHOD(Iter, group_by, "group_by($self, key)") {
+    Ref f = module_attr(MODULE_GROUPBY);
+    return f ? call2(f.get(), a[0], inner(a.self)) : nullptr;
+}
+
+TV_METHOD(Iter, to_dict, "to_dict($self)") { return call_attr(BUILTINS_DICT, inner(a.self)); }
+
+TV_METHOD(Iter, first, "first($self)") { return opt::first_opt_impl(inner(a.self)); }
+
+TV_METHOD(Iter, last, "last($self)") { return opt::last_opt_impl(inner(a.self)); }
+
+TV_METHOD(Iter, nth, "nth($self, i)", {"i", Conv::U64}) {
+    return opt::nth_opt_impl(a.u64(0), inner(a.self));
+}
+
+// ---- The type ------------------------------------------------------------------------------
+
+namespace tv::it {
+
+namespace {
+
+PyObject* make_iter_type(PyObject*) {
+    if (g_iter) return Py_NewRef((PyObject*)g_iter);
+    static PyMethodDef methods[] = {
+        Iter_map_m::decl.def,
+        Iter_filter_m::decl.def,
+        Iter_unique_m::decl.def,
+        Iter_take_m::decl.def,
+        Iter_drop_m::decl.def,
+        Iter_sliding_window_m::decl.def,
+        Iter_partition_all_m::decl.def,
+        Iter_flat_map_m::decl.def,
+        Iter_pluck_m::decl.def,
+        Iter_interpose_m::decl.def,
+        Iter_accumulate_m::decl.def,
+        Iter_collect_m::decl.def,
+        Iter_reduce_m::decl.def,
+        Iter_count_m::decl.def,
+        Iter_frequencies_m::decl.def,
+        Iter_group_by_m::decl.def,
+        Iter_to_dict_m::decl.def,
+        Iter_first_m::decl.def,
+        Iter_last_m::decl.def,
+        Iter_nth_m::decl.def,
+        opt::kClassGetItem,
+        {nullptr, nullptr, 0, nullptr},
+    };
+    static PyType_Slot slots[] = {
+        {Py_tp_doc, (void*)"Iter(inner)\n--\n\n"},
+        // The layout of the value types (one fixed reference): their release, with its
+        // free list and its iterative release of Iter(Iter(...)) chains, fits as is.
+        {Py_tp_dealloc, (void*)opt::box_dealloc},
+        {Py_tp_traverse, (void*)opt::box_traverse},
+        {Py_tp_iter, (void*)iter_iter},
+        {Py_tp_new, (void*)opt::payload_tp_new<iter_sig>},
+        {Py_tp_methods, methods},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "tarvel._tarvel.Iter", sizeof(opt::Box), 0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE, slots,
+    };
+    auto* tp = (PyTypeObject*)PyType_FromSpec(&spec);
+    if (!tp) return ffi_err();
+    tp->tp_vectorcall = opt::payload_vectorcall<iter_sig>;
+    g_iter = tp;
+    return Py_NewRef((PyObject*)tp);
+}
+
+TV_REGISTER("Iter", make_iter_type);
+
+}  // namespace
+
+}  // namespace tv::it
