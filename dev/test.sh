@@ -41,7 +41,7 @@ run_suite() {  # label python sanitize
     "$py" -m venv "$venv" || return 1
   fi
   "$venv/bin/python" -m pip install -q --upgrade pip >/dev/null 2>&1
-  "$venv/bin/python" -m pip install -q pytest hypothesis numpy scikit-build-core ninja cmake || return 1
+  "$venv/bin/python" -m pip install -q pytest hypothesis numpy mypy scikit-build-core ninja cmake || return 1
   local env=(TARVEL_SANITIZE=$sanitize)
   env "${env[@]}" "$venv/bin/python" -m pip install -q --no-build-isolation --force-reinstall --no-deps \
       -Cbuild-dir="$work/build-$label" "$root" || return 1

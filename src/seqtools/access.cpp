@@ -4,6 +4,7 @@
 
 #include "utils/binder.hpp"
 #include "utils/cached.hpp"
+#include "utils/call.hpp"
 #include "utils/source.hpp"
 
 #include <vector>
@@ -13,8 +14,7 @@ namespace tv::seq {
 PyObject* islice_call(PyObject* const* args, size_t nargs) {
     PyObject* islice = cached_attr(ISLICE);
     if (!islice) return nullptr;
-    PyObject* r = PyObject_Vectorcall(islice, args, nargs, nullptr);
-    return r ? r : ffi_err();
+    return vcall(islice, args, nargs);
 }
 
 namespace {

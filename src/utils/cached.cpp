@@ -46,6 +46,13 @@ Ref module_attr(ModuleAttr& m) {
         });
         if (!name) return Ref();
     }
+    if (PyModule_CheckExact(mod)) {
+        // A plain module's type defines no attribute by these names, so its dictionary is
+        // where the attribute lives: one lookup instead of the generic attribute walk.
+        if (PyObject* v = PyDict_GetItemWithError(PyModule_GetDict(mod), name))
+            return borrow(v);
+        if (PyErr_Occurred()) return Ref();
+    }
     Ref r = steal(PyObject_GetAttr(mod, name));
     if (!r) ffi_err();
     return r;
