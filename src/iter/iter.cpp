@@ -138,12 +138,8 @@ TV_METHOD(Iter, frequencies, "frequencies($self)") {
     return seq::frequencies_impl(inner(a.self));
 }
 
-// TEMPORARY until the native grouping body is shared: the module's own groupby.
-ModuleAttr MODULE_GROUPBY{{"tarvel._tarvel", nullptr, {}}, "groupby", {}};
-
 TV_METHOD(Iter, group_by, "group_by($self, key)") {
-    Ref f = module_attr(MODULE_GROUPBY);
-    return f ? call2(f.get(), a[0], inner(a.self)) : nullptr;
+    return seq::groupby_impl(a[0], inner(a.self));
 }
 
 TV_METHOD(Iter, to_dict, "to_dict($self)") { return call_attr(BUILTINS_DICT, inner(a.self)); }
