@@ -45,8 +45,10 @@ void box_release(PyObject* self) {
 
 void box_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
-    if (!PyObject_IS_GC(payload(self))) {
-        // Nothing nested below (an int, a str): no recursion to bound.
+    PyObject* p = payload(self);
+    if (Py_REFCNT(p) > 1 || !PyObject_IS_GC(p)) {
+        // The payload outlives this release, or nothing is nested below it (an int, a
+        // str): no recursion to bound.
         box_release(self);
         return;
     }

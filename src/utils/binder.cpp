@@ -91,7 +91,7 @@ Sig::Sig(const char* text, const char* owner, std::initializer_list<ConvSpec> co
                 bool_defaults &= params_[i].deflt == Py_True || params_[i].deflt == Py_False;
         if (bool_defaults) hot_max_ = first < npos_ ? first : npos_;
     }
-    if (simple_ && nparams_ == npos_) {
+    if (nparams_ == npos_) {
         direct_min_ = npos_;
         direct_max_ = varargs_ ? PY_SSIZE_T_MAX : npos_;
     }
@@ -208,9 +208,9 @@ bool Sig::convert(Args& a) const {
         bool ok = true;
         switch (params_[i].conv) {
             case Conv::Any: break;
-            case Conv::Bool: ok = to_bool(a.buf[i], &a.c[i].b); break;
-            case Conv::U64: ok = to_u64(a.buf[i], &a.c[i].u); break;
-            case Conv::I64: ok = to_i64(a.buf[i], &a.c[i].i); break;
+            case Conv::Bool: ok = to_bool(a.v[i], &a.c[i].b); break;
+            case Conv::U64: ok = to_u64(a.v[i], &a.c[i].u); break;
+            case Conv::I64: ok = to_i64(a.v[i], &a.c[i].i); break;
         }
         if (!ok) return add_note(params_[i].name);
     }

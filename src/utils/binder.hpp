@@ -70,14 +70,14 @@ public:
     bool bind(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
               PyObject* kwnames) const {
         if (!kwnames && nargs >= direct_min_ && nargs <= direct_max_) {
-            // Hottest path: every parameter given positionally, nothing to convert: the
-            // caller's own argument array is used as is.
+            // Hottest path: every parameter given positionally: the caller's own argument
+            // array is used as is (integer parameters converted beside it).
             a.self = self;
             a.rest_owner = nullptr;
             a.v = args;
             a.rest = args + npos_;
             a.nrest = nargs - npos_;
-            return true;
+            return simple_ || convert(a);
         }
         if (!kwnames && nargs >= nreq_ && nargs <= hot_max_) {
             // Hot path: only positionals (some defaults left out), nothing to convert: the

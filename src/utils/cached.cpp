@@ -35,23 +35,18 @@ PyObject* cached_attr(CachedAttr& c) {
     return c.cell.get([&] { return import_attr(c.module, c.path).release(); });
 }
 
-Ref module_attr(ModuleAttr& m) {
+Ref module_attr_slow(ModuleAttr& m) {
+    if (PyErr_Occurred()) return Ref();  // the fast lookup failed
     PyObject* mod = cached_attr(m.module);
     if (!mod) return Ref();
-    PyObject* name = m.name_str.peek();
-    if (!name) {
-        name = m.name_str.get([&] {
-            PyObject* s = PyUnicode_InternFromString(m.name);
-            return s ? s : ffi_err();
-        });
-        if (!name) return Ref();
-    }
-    if (PyModule_CheckExact(mod)) {
-        // A plain module's type defines no attribute by these names, so its dictionary is
-        // where the attribute lives: one lookup instead of the generic attribute walk.
-        if (PyObject* v = PyDict_GetItemWithError(PyModule_GetDict(mod), name))
-            return borrow(v);
-        if (PyErr_Occurred()) return Ref();
+    PyObject* name = m.name_str.get([&] {
+        PyObject* s = PyUnicode_InternFromString(m.name);
+        return s ? s : ffi_err();
+    });
+    if (!name) return Ref();
+    if (PyModule_CheckExact(mod) && !m.dict) {
+        m.key = name;
+        m.dict = PyModule_GetDict(mod);
     }
     Ref r = steal(PyObject_GetAttr(mod, name));
     if (!r) ffi_err();

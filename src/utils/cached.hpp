@@ -22,12 +22,25 @@ struct ModuleAttr {
     CachedAttr module;  // its path is nullptr: the module object itself
     const char* name;
     OnceCell name_str;  // the interned attribute name
+    // Once both are known: the dictionary of a plain module (which lives as long as the
+    // kept module) and the interned name, read without synchronisation under the lock.
+    PyObject* dict = nullptr;
+    PyObject* key = nullptr;
 };
-
-// module.name as it is now (a new reference), or an empty Ref with the exception set.
-Ref module_attr(ModuleAttr& m);
 
 // A fresh (uncached) lookup of module.attr; a new reference.
 Ref import_attr(const char* module, const char* path);
+
+Ref module_attr_slow(ModuleAttr& m);
+
+// module.name as it is now (a new reference), or an empty Ref with the exception set.
+inline Ref module_attr(ModuleAttr& m) {
+    if (m.dict) {
+        // A plain module's type defines no attribute by these names, so its dictionary is
+        // where the attribute lives: one lookup instead of the generic attribute walk.
+        if (PyObject* v = PyDict_GetItemWithError(m.dict, m.key)) return borrow(v);
+    }
+    return module_attr_slow(m);
+}
 
 }  // namespace tv
