@@ -8,8 +8,6 @@ import gc
 import operator
 
 import pytest
-from hypothesis import given, strategies as st
-
 from leakcheck import check_leaks
 from sources import Boom, Counting, raising_gen
 
@@ -98,70 +96,17 @@ def test_method_matches_module_function(tv, name, args, model, lazy, source):
         assert type(got_call()) is tv.Iter
 
 
-def test_lazy_methods_return_iters_that_chain(tv):
-    it = tv.Iter(range(10)).filter(lambda x: x % 2).map(str).take(2)
-    assert type(it) is tv.Iter and it.collect() == ["1", "3"]
-    assert tv.Iter([3, 1, 3, 2]).unique().collect() == [3, 1, 2]
-    assert list(tv.Iter([1, 2])) == [1, 2]
-    assert tv.Iter([1, 2]).interpose(0).collect() == [1, 0, 2]
-    assert tv.Iter([]).interpose(0).collect() == []
-
-
-@pytest.mark.parametrize(
-    "call, exc, text, note",
-    [
-        (lambda I: I([1]).reduce(operator.add, 1, 2), TypeError,
-         "reduce takes at most 2 arguments", None),
-        (lambda I: I([]).reduce(operator.add), TypeError, None, None),
-        (lambda I: I([5]).nth(-1), OverflowError, None, "i"),
-        (lambda I: I([5]).nth("1"), TypeError, None, "i"),
-        (lambda I: I([5]).take(-1), OverflowError, None, "n"),
-        (lambda I: I([5]).drop(1.5), TypeError, None, "n"),
-        (lambda I: I([5]).sliding_window(-2), OverflowError, None, "n"),
-        (lambda I: I([5]).partition_all(2 ** 64), OverflowError, None, "n"),
-        (lambda I: I([5]).take(), TypeError, "Iter.take() missing 1 required positional "
-         "argument: 'n'", None),
-        (lambda I: I([5]).collect(1), TypeError,
-         "Iter.collect() takes 0 positional arguments but 1 was given", None),
-        (lambda I: I([5]).map(f=str, g=1), TypeError,
-         "Iter.map() got an unexpected keyword argument 'g'", None),
-        (lambda I: I(), TypeError, "Iter() missing 1 required positional argument: 'inner'",
-         None),
-        (lambda I: next(I([1])), TypeError, None, None),
-        (lambda I: I(5).collect(), TypeError, None, None),
-    ],
-)
-def test_argument_errors(tv, call, exc, text, note):
+@pytest.mark.parametrize("call, exc, text", [
+    (lambda I: I([1]).reduce(operator.add, 1, 2), TypeError, "reduce takes at most 2 arguments"),
+    (lambda I: I([5]).nth(-1), OverflowError, "while processing 'i'"),
+    (lambda I: I([5]).take("1"), TypeError, "while processing 'n'"),
+    (lambda I: I([5]).partition_all(2 ** 64), OverflowError, "while processing 'n'"),
+    (lambda I: next(I([1])), TypeError, "not an iterator"),
+])
+def test_argument_errors(tv, call, exc, text):
     with pytest.raises(exc) as info:
         call(tv.Iter)
-    if text is not None:
-        assert str(info.value) == text
-    if note is not None:
-        assert f"while processing '{note}'" in getattr(info.value, "__notes__", [])
-
-
-def test_keywords_and_index_objects(tv):
-    class Two:
-        def __index__(self):
-            return 2
-
-    assert tv.Iter(range(5)).take(n=Two()).collect() == [0, 1]
-    assert tv.Iter(range(5)).drop(Two()).collect() == [2, 3, 4]
-    assert tv.Iter(inner=[4, 5]).nth(i=True).unwrap() == 5
-    assert tv.Iter([1, -1]).unique(key=abs).collect() == [1]
-    assert tv.Iter([1, 2]).reduce(binop=operator.sub) == -1
-
-
-def test_class_surface(tv):
-    I = tv.Iter
-    assert I[int] is not I and I[int].__origin__ is I
-    for absent in ("__next__", "__len__", "__length_hint__"):
-        assert not hasattr(I, absent)
-    assert I.__repr__ is object.__repr__
-    assert I.__text_signature__ == "(inner)"
-    assert I.nth.__text_signature__ == "($self, i)" and I.map.__doc__ is None
-    with pytest.raises(TypeError):
-        type("Sub", (I,), {})
+    assert any(text in m for m in [str(info.value), *getattr(info.value, "__notes__", [])])
 
 
 def test_eagerness_carries_over(tv):
@@ -188,8 +133,6 @@ def test_consumed_iterator_is_shared_by_methods(tv):
     assert it.last() == tv.Some(5)  # the map above reads the same iterator lazily
     assert rest.collect() == []
     assert it.count() == 0 and it.first() == tv.Nothing
-    reusable = tv.Iter([1, 2])
-    assert reusable.collect() == reusable.collect() == [1, 2]
 
 
 def test_iter_used_from_inside_its_own_callback(tv):
@@ -210,71 +153,44 @@ def test_iter_used_from_inside_its_own_callback(tv):
 
 
 def test_patched_builtins_are_what_runs(tv, monkeypatch):
-    calls = []
-
-    def fake_map(f, s):
-        calls.append("map")
-        return builtins.__dict__["filter"](None, s)
-
-    monkeypatch.setattr(builtins, "map", fake_map)
-    monkeypatch.setattr(builtins, "list", lambda s: ("list", tuple(s)))
-    assert tv.Iter([0, 1]).map(str).collect() == ("list", (1,))
-    assert calls == ["map"]
+    monkeypatch.setattr(builtins, "map", lambda f, s: iter(["patched"]))
+    monkeypatch.setattr(builtins, "list", tuple)
+    assert tv.Iter([0, 1]).map(str).collect() == ("patched",)
     monkeypatch.undo()
-    monkeypatch.delattr(builtins, "dict")
-    with pytest.raises(AttributeError):
+    saved, err = builtins.dict, None
+    del builtins.dict  # a failed lookup propagates
+    try:
         tv.Iter([]).to_dict()
-    monkeypatch.undo()
-    assert tv.Iter([("a", 1)]).to_dict() == {"a": 1}
+    except AttributeError as e:
+        err = e
+    finally:
+        builtins.dict = saved
+    assert err is not None
 
 
-@pytest.mark.parametrize("depth", [200_000])
-def test_deep_chains_release_and_fail_without_recursion(tv, depth):
-    nested = tv.Iter([1])
-    for _ in range(depth):
+def test_deep_chains_release_and_fail_without_recursion(tv):
+    nested, chain = tv.Iter([1]), tv.Iter(range(3))
+    for _ in range(200_000):
         nested = tv.Iter(nested)
+    for _ in range(20_000):
+        chain = chain.unique().accumulate(operator.add).interpose(0)
     with pytest.raises(RecursionError):
         nested.collect()  # iter() through every level is bounded, not a stack overflow
-    del nested  # released iteratively
-    chain = tv.Iter(range(3))
-    for i in range(depth // 4):
-        chain = [chain.unique, chain.accumulate, chain.interpose][i % 3](
-            *([] if i % 3 == 0 else [operator.add] if i % 3 == 1 else [0]))
-    del chain
+    del nested, chain  # both released iteratively, not by recursion
     gc.collect()
 
 
-def test_error_in_source_propagates_from_each_step(tv):
-    it = tv.Iter(raising_gen([1, 2])).map(str)
-    with pytest.raises(Boom):
-        it.collect()
-    with pytest.raises(Boom):
-        tv.Iter(raising_gen([1, 2])).sliding_window(5)
-
-
-@given(st.lists(st.integers(-5, 5), max_size=30), st.integers(0, 6), st.integers(0, 6))
-def test_chains_match_plain_python(tv, xs, n, k):
-    got = (tv.Iter(xs).map(lambda x: x * x).filter(lambda x: x % 2 == 0).unique()
-           .drop(k).take(n).collect())
-    seen, model = set(), []
-    for x in (x * x for x in xs):
-        if x % 2 == 0 and x not in seen:
-            seen.add(x)
-            model.append(x)
-    assert got == model[k:k + n]
-    assert tv.Iter(xs).partition_all(n or 1).flat_map(list).collect() == xs
-
-
 LEAK_OPS = {
-    "chain": (lambda I: I([1, 2, 3, 2]).map(abs).filter(None).unique().take(2).collect(), ()),
-    "windows": (lambda I: I(iter([1, 2, 3])).sliding_window(2).partition_all(2).collect(), ()),
-    "pluck": (lambda I: I([(1, 2), (3, 4)]).pluck([1, 0]).interpose(None).collect(), ()),
+    "lazy": (lambda I: I(iter([1, -2, 3, 1])).map(abs).filter(None).unique().take(3)
+             .sliding_window(1).partition_all(2).flat_map(list).pluck(0).interpose(0)
+             .accumulate(operator.add).drop(1).collect(), ()),
     "terminals": (lambda I: (I("abca").frequencies(), I([1, 2]).reduce(operator.add, 0),
-                             I([(1, 2)]).to_dict(), I([1]).last(), I([1]).nth(3)), ()),
+                             I([(1, 2)]).to_dict(), I([1]).last(), I([1]).nth(3),
+                             I("ab").group_by(ord), I([1]).count()), ()),
     "errors": (lambda I: I([1]).reduce(operator.add, 1, 2), TypeError),
     "bad n": (lambda I: I([1]).take(-1), OverflowError),
     "failing source": (lambda I: I(raising_gen([1])).accumulate(operator.add).collect(), Boom),
-    "not iterable": (lambda I: I(5).flat_map(list), TypeError),
+    "cycle": (lambda I: (lambda l: l.append(I(l)))([]), ()),
 }
 
 
