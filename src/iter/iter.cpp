@@ -20,11 +20,11 @@ PyTypeObject* g_iter = nullptr;
 const Sig iter_sig{"Iter(inner)", nullptr, {}};
 
 // The builtins are read on every call, so that a patched builtins.map is the one that runs.
-ModuleAttr BUILTINS_MAP_NOW{{"builtins", nullptr, {}}, "map", {}};
-ModuleAttr BUILTINS_FILTER{{"builtins", nullptr, {}}, "filter", {}};
-ModuleAttr BUILTINS_LIST{{"builtins", nullptr, {}}, "list", {}};
-ModuleAttr BUILTINS_DICT{{"builtins", nullptr, {}}, "dict", {}};
-ModuleAttr FUNCTOOLS_REDUCE{{"functools", nullptr, {}}, "reduce", {}};
+ModuleAttr LIVE_MAP{{"builtins", nullptr, {}}, "map", {}};
+ModuleAttr LIVE_FILTER{{"builtins", nullptr, {}}, "filter", {}};
+ModuleAttr LIVE_LIST{{"builtins", nullptr, {}}, "list", {}};
+ModuleAttr LIVE_DICT{{"builtins", nullptr, {}}, "dict", {}};
+ModuleAttr LIVE_REDUCE{{"functools", nullptr, {}}, "reduce", {}};
 
 inline PyObject* inner(PyObject* self) { return opt::payload(self); }
 
@@ -34,10 +34,11 @@ PyObject* wrap(PyObject* result) noexcept {
     return opt::box_new(g_iter, steal(result));
 }
 
-// f(x) where f is the current value of a module attribute.
-PyObject* call_attr(ModuleAttr& attr, PyObject* x) {
+// f(x) or f(x, y), where f is the current value of a module attribute.
+PyObject* call_live(ModuleAttr& attr, PyObject* x, PyObject* y = nullptr) {
     Ref f = module_attr(attr);
-    return f ? call1(f.get(), x) : nullptr;
+    if (!f) return nullptr;
+    return y ? call2(f.get(), x, y) : call1(f.get(), x);
 }
 
 // An int for islice from the converted `n`: the argument itself when it already is one.
@@ -65,14 +66,10 @@ using namespace tv::it;
 
 // ---- Lazy methods --------------------------------------------------------------------------
 
-TV_METHOD(Iter, map, "map($self, f)") {
-    Ref f = module_attr(BUILTINS_MAP_NOW);
-    return f ? wrap(call2(f.get(), a[0], inner(a.self))) : nullptr;
-}
+TV_METHOD(Iter, map, "map($self, f)") { return wrap(call_live(LIVE_MAP, a[0], inner(a.self))); }
 
 TV_METHOD(Iter, filter, "filter($self, f)") {
-    Ref f = module_attr(BUILTINS_FILTER);
-    return f ? wrap(call2(f.get(), a[0], inner(a.self))) : nullptr;
+    return wrap(call_live(LIVE_FILTER, a[0], inner(a.self)));
 }
 
 TV_METHOD(Iter, unique, "unique($self, key=None)") {
@@ -119,14 +116,14 @@ TV_METHOD(Iter, accumulate, "accumulate($self, binop)") {
 
 // ---- Terminal methods ----------------------------------------------------------------------
 
-TV_METHOD(Iter, collect, "collect($self)") { return call_attr(BUILTINS_LIST, inner(a.self)); }
+TV_METHOD(Iter, collect, "collect($self)") { return call_live(LIVE_LIST, inner(a.self)); }
 
 TV_METHOD(Iter, reduce, "reduce($self, binop, *rest)") {
     if (a.nrest > 1) {
         PyErr_SetString(PyExc_TypeError, "reduce takes at most 2 arguments");
         return nullptr;
     }
-    Ref reduce = module_attr(FUNCTOOLS_REDUCE);
+    Ref reduce = module_attr(LIVE_REDUCE);
     if (!reduce) return nullptr;
     PyObject* stack[4] = {nullptr, a[0], inner(a.self), a.nrest ? a.rest[0] : nullptr};
     return vcall(reduce.get(), stack + 1, (a.nrest ? 3 : 2) | PY_VECTORCALL_ARGUMENTS_OFFSET);
@@ -142,7 +139,7 @@ TV_METHOD(Iter, group_by, "group_by($self, key)") {
     return seq::groupby_impl(a[0], inner(a.self));
 }
 
-TV_METHOD(Iter, to_dict, "to_dict($self)") { return call_attr(BUILTINS_DICT, inner(a.self)); }
+TV_METHOD(Iter, to_dict, "to_dict($self)") { return call_live(LIVE_DICT, inner(a.self)); }
 
 TV_METHOD(Iter, first, "first($self)") { return opt::first_opt_impl(inner(a.self)); }
 
