@@ -11,9 +11,11 @@ pytest.importorskip("mypy")
 
 def run(tv, *args):
     site = os.path.dirname(os.path.dirname(tv.__file__))  # the package under test, its stub
+    env = dict(os.environ, PYTHONPATH=site)
+    if os.path.basename(site) != "site-packages":  # an installed package is found as such
+        env["MYPYPATH"] = site
     return subprocess.run(
-        [sys.executable, "-m", *args], capture_output=True, text=True, timeout=300,
-        env=dict(os.environ, MYPYPATH=site, PYTHONPATH=site),
+        [sys.executable, "-m", *args], capture_output=True, text=True, timeout=300, env=env,
         cwd=os.path.join(os.path.dirname(os.path.abspath(__file__)), "typing"))
 
 
