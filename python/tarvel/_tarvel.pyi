@@ -1,215 +1,1514 @@
-# Type stubs for the native module.
+# Type stubs and reference documentation for the native module.
+#
+# These docstrings are the package's documentation: editors show them on hover, the
+# documentation site renders them, and tests/test_stub_docs.py runs their examples against
+# the built extension. The runtime's own __doc__ holds only the text signature.
+#
+# Option and Result: at run time they are namespace classes holding `of`. Here they are
+# also the common bases of Some/NothingType and Ok/Err, so that `Option[int]` and
+# `Result[int, str]` work as annotations and `Option.of` keeps its type. Annotate with the
+# explicit union (`Some[int] | NothingType`) where a `match` must be exhaustive.
 from collections.abc import Callable, Hashable, Iterable, Iterator, Mapping, Sequence
-from typing import Any, Generic, NoReturn, SupportsIndex, TypeVar, overload
+from types import GenericAlias
+from typing import Any, Generic, Never, NoReturn, ParamSpec, Protocol, Self, TypeVar, final, overload, type_check_only
 
-T = TypeVar("T")
-U = TypeVar("U")
-E = TypeVar("E")
-F = TypeVar("F")
+from typing_extensions import disjoint_base
 
-__all__: list[str]
+_T = TypeVar("_T")
+_T_co = TypeVar("_T_co", covariant=True)
+_E_co = TypeVar("_E_co", covariant=True)
+_U = TypeVar("_U")
+_F = TypeVar("_F")
+_D = TypeVar("_D")
+_K = TypeVar("_K")
+_V = TypeVar("_V")
+_H = TypeVar("_H", bound=Hashable)
+_A = TypeVar("_A")
+_B = TypeVar("_B")
+_C = TypeVar("_C")
+_X = TypeVar("_X")
+_Y = TypeVar("_Y")
+_Z = TypeVar("_Z")
+_R = TypeVar("_R")
+_R_co = TypeVar("_R_co", covariant=True)
+_Exc = TypeVar("_Exc", bound=BaseException)
+_P = ParamSpec("_P")
 
-# ---- optional and result values
-class Some(Generic[T]):
+__all__ = [
+    "Some",
+    "NothingType",
+    "Option",
+    "Ok",
+    "Err",
+    "Result",
+    "Nothing",
+    "first_opt",
+    "last_opt",
+    "nth_opt",
+    "get_opt",
+    "get_in_opt",
+    "peek_opt",
+    "NativeIter",
+    "count",
+    "first",
+    "second",
+    "last",
+    "nth",
+    "get",
+    "frequencies",
+    "peek",
+    "take",
+    "drop",
+    "take_nth",
+    "tail",
+    "cons",
+    "concat",
+    "concatv",
+    "interpose",
+    "interleave",
+    "sliding_window",
+    "partition",
+    "partition_all",
+    "mapcat",
+    "pluck",
+    "remove",
+    "accumulate",
+    "iterate",
+    "unique",
+    "curry",
+    "identity",
+    "apply",
+    "pipe",
+    "do",
+    "compose",
+    "compose_left",
+    "complement",
+    "juxt",
+    "excepts",
+    "memoize",
+    "thread_first",
+    "thread_last",
+    "flip",
+    "get_in",
+]
+
+# ---------------------------------------------------------------------------------------------
+# Optional values
+# ---------------------------------------------------------------------------------------------
+
+@type_check_only
+class _OptionMethods(Generic[_T_co]):
+    # What every optional value offers, so that an `Option[T]` can be used without narrowing.
+    def map(self, f: Callable[[_T_co], _U]) -> Option[_U]: ...
+    def and_then(self, f: Callable[[_T_co], Option[_U]]) -> Option[_U]: ...
+    def filter(self, pred: Callable[[_T_co], object]) -> Option[_T_co]: ...
+    def unwrap(self) -> _T_co: ...
+    def unwrap_or(self, default: _U) -> _T_co | _U: ...
+    def unwrap_or_else(self, f: Callable[[], _U]) -> _T_co | _U: ...
+    def ok_or(self, err: _F) -> Result[_T_co, _F]: ...
+    def is_some(self) -> bool: ...
+    def is_none(self) -> bool: ...
+
+class Option(_OptionMethods[_T_co]):
+    """An optional value, `Some(value)` or `Nothing`, and the home of `Option.of`.
+
+    As an annotation, `Option[int]` accepts `Some[int]` and `NothingType` values. At run
+    time `Option` is only a namespace: `isinstance(Some(1), Option)` is false. To match
+    exhaustively, annotate with `Some[int] | NothingType`.
+
+    Examples:
+        >>> Option.of(5), Option.of(None)
+        (Some(5), Nothing)
+    """
+
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    @staticmethod
+    def of(v: _T | None) -> Some[_T] | NothingType:
+        """Convert a value that may be `None`: `Nothing` for `None`, else `Some(v)`.
+
+        Args:
+            v: any value; only `None` itself counts as absent (`0`, `""` and `False` do not).
+
+        Examples:
+            >>> Option.of(0), Option.of(None)
+            (Some(0), Nothing)
+            >>> Option.of({"a": 1}.get("b")).unwrap_or(-1)
+            -1
+        """
+
+@disjoint_base
+class Some(Option[_T_co]):
+    """A present value: `Some(value)`.
+
+    Equal to another `Some` holding an equal value; not hashable; pickles. Pattern-matches
+    as `case Some(v)`.
+
+    Args:
+        value: the value to wrap (any object, `None` included).
+
+    Examples:
+        >>> Some(3).map(lambda x: x + 1)
+        Some(4)
+        >>> match Some("hi"):
+        ...     case Some(v): print(v)
+        hi
+    """
+
     __match_args__ = ("value",)
-    def __init__(self, value: T) -> None: ...
+    def __new__(cls, value: _T_co) -> Self: ...
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
     @property
-    def value(self) -> T: ...
-    def map(self, f: Callable[[T], U]) -> Some[U]: ...
-    def and_then(self, f: Callable[[T], Some[U] | NothingType]) -> Some[U] | NothingType: ...
-    def filter(self, pred: Callable[[T], object]) -> Some[T] | NothingType: ...
-    def unwrap(self) -> T: ...
-    def unwrap_or(self, default: object) -> T: ...
-    def unwrap_or_else(self, f: Callable[[], object]) -> T: ...
-    def ok_or(self, err: object) -> Ok[T]: ...
-    def is_some(self) -> bool: ...
-    def is_none(self) -> bool: ...
+    def value(self) -> _T_co:
+        """The wrapped value.
 
-class NothingType:
-    def __init__(self) -> None: ...
-    def map(self, f: Callable[[Any], Any]) -> NothingType: ...
-    def and_then(self, f: Callable[[Any], Any]) -> NothingType: ...
-    def filter(self, pred: Callable[[Any], object]) -> NothingType: ...
-    def unwrap(self) -> NoReturn: ...
-    def unwrap_or(self, default: U) -> U: ...
-    def unwrap_or_else(self, f: Callable[[], U]) -> U: ...
-    def ok_or(self, err: E) -> Err[E]: ...
-    def is_some(self) -> bool: ...
-    def is_none(self) -> bool: ...
+        Examples:
+            >>> Some(3).value
+            3
+        """
+
+    def map(self, f: Callable[[_T_co], _U]) -> Some[_U]:
+        """Apply `f` to the value and wrap the result: `Some(f(value))`.
+
+        Args:
+            f: a function of one argument; called at once.
+
+        Examples:
+            >>> Some(2).map(str)
+            Some('2')
+        """
+
+    @overload
+    def and_then(self, f: Callable[[_T_co], Some[_U] | NothingType]) -> Some[_U] | NothingType: ...
+    @overload
+    def and_then(self, f: Callable[[_T_co], Option[_U]]) -> Option[_U]:
+        """Chain an optional-returning step: return `f(value)` as it is.
+
+        Args:
+            f: a function of one argument that returns `Some` or `Nothing`; any other result
+                raises `TypeError` "and_then callback must return an Option".
+
+        Examples:
+            >>> Some(4).and_then(lambda x: Some(x // 2) if x % 2 == 0 else Nothing)
+            Some(2)
+        """
+
+    def filter(self, pred: Callable[[_T_co], object]) -> Some[_T_co] | NothingType:
+        """Keep the value if `pred(value)` is true, else return `Nothing`.
+
+        Args:
+            pred: a function of one argument; its result is tested for truth.
+
+        Examples:
+            >>> Some(3).filter(lambda x: x > 5), Some(7).filter(lambda x: x > 5)
+            (Nothing, Some(7))
+        """
+
+    def unwrap(self) -> _T_co:
+        """Return the value (on `Nothing` this raises `ValueError`).
+
+        Examples:
+            >>> Some("x").unwrap()
+            'x'
+        """
+
+    def unwrap_or(self, default: object) -> _T_co:
+        """Return the value; `default` is ignored (it is for `Nothing`).
+
+        Args:
+            default: the value `Nothing.unwrap_or` would return.
+
+        Examples:
+            >>> Some(1).unwrap_or(0)
+            1
+        """
+
+    def unwrap_or_else(self, f: Callable[[], object]) -> _T_co:
+        """Return the value; `f` is not called (it is for `Nothing`).
+
+        Args:
+            f: a function of no arguments that `Nothing.unwrap_or_else` would call.
+
+        Examples:
+            >>> Some(1).unwrap_or_else(lambda: 0)
+            1
+        """
+
+    def ok_or(self, err: object) -> Ok[_T_co]:
+        """Convert to a result: `Ok(value)`; `err` is ignored (it is for `Nothing`).
+
+        Args:
+            err: the error `Nothing.ok_or` would wrap in `Err`.
+
+        Examples:
+            >>> Some(1).ok_or("missing")
+            Ok(1)
+        """
+
+    def is_some(self) -> bool:
+        """`True`: this value is present.
+
+        Examples:
+            >>> Some(0).is_some()
+            True
+        """
+
+    def is_none(self) -> bool:
+        """`False`: this value is present.
+
+        Examples:
+            >>> Some(0).is_none()
+            False
+        """
+
+class NothingType(Option[Never]):
+    """An absent value. The module attribute `Nothing` is one instance.
+
+    Every `NothingType` instance equals every other, so compare with `==`, never with `is`
+    (tools return new instances). It is falsy and pickles. Pattern-matches as
+    `case NothingType()`.
+
+    Examples:
+        >>> NothingType() == Nothing, bool(Nothing)
+        (True, False)
+        >>> Nothing.map(lambda x: x + 1).unwrap_or(0)
+        0
+    """
+
+    def __new__(cls) -> Self: ...
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def map(self, f: Callable[[Any], object]) -> NothingType:
+        """Return `Nothing`; `f` is not called.
+
+        Args:
+            f: the function `Some.map` would apply.
+
+        Examples:
+            >>> Nothing.map(str)
+            Nothing
+        """
+
+    def and_then(self, f: Callable[[Any], object]) -> NothingType:
+        """Return `Nothing`; `f` is not called.
+
+        Args:
+            f: the function `Some.and_then` would call.
+
+        Examples:
+            >>> Nothing.and_then(lambda x: Some(x))
+            Nothing
+        """
+
+    def filter(self, pred: Callable[[Any], object]) -> NothingType:
+        """Return `Nothing`; `pred` is not called.
+
+        Args:
+            pred: the predicate `Some.filter` would test.
+
+        Examples:
+            >>> Nothing.filter(bool)
+            Nothing
+        """
+
+    def unwrap(self) -> NoReturn:
+        """Raise `ValueError` "called `unwrap` on Nothing".
+
+        Examples:
+            >>> Nothing.unwrap()
+            Traceback (most recent call last):
+              ...
+            ValueError: called `unwrap` on Nothing
+        """
+
+    def unwrap_or(self, default: _U) -> _U:
+        """Return `default`.
+
+        Args:
+            default: the value to return in place of the missing one.
+
+        Examples:
+            >>> Nothing.unwrap_or(0)
+            0
+        """
+
+    def unwrap_or_else(self, f: Callable[[], _U]) -> _U:
+        """Call `f()` and return its result.
+
+        Args:
+            f: a function of no arguments, called only here.
+
+        Examples:
+            >>> Nothing.unwrap_or_else(list)
+            []
+        """
+
+    def ok_or(self, err: _F) -> Err[_F]:
+        """Convert to a result: `Err(err)`.
+
+        Args:
+            err: the error value to wrap.
+
+        Examples:
+            >>> Nothing.ok_or("missing")
+            Err('missing')
+        """
+
+    def is_some(self) -> bool:
+        """`False`: this value is absent.
+
+        Examples:
+            >>> Nothing.is_some()
+            False
+        """
+
+    def is_none(self) -> bool:
+        """`True`: this value is absent.
+
+        Examples:
+            >>> Nothing.is_none()
+            True
+        """
 
 Nothing: NothingType
+"""The absent value, an instance of `NothingType` (compare with `==`, not `is`)."""
 
-class Option:
+# ---------------------------------------------------------------------------------------------
+# Result values
+# ---------------------------------------------------------------------------------------------
+
+@type_check_only
+class _ResultMethods(Generic[_T_co, _E_co]):
+    # What every result offers, so that a `Result[T, E]` can be used without narrowing.
+    def map(self, f: Callable[[_T_co], _U]) -> Result[_U, _E_co]: ...
+    def map_err(self, f: Callable[[_E_co], _F]) -> Result[_T_co, _F]: ...
+    def and_then(self, f: Callable[[_T_co], Result[_U, _F]]) -> Result[_U, _E_co | _F]: ...
+    def unwrap(self) -> _T_co: ...
+    def unwrap_or(self, default: _U) -> _T_co | _U: ...
+    def ok(self) -> Option[_T_co]: ...
+    def err(self) -> Option[_E_co]: ...
+    def is_ok(self) -> bool: ...
+    def is_err(self) -> bool: ...
+
+class Result(_ResultMethods[_T_co, _E_co]):
+    """The outcome of a computation, `Ok(value)` or `Err(error)`, and the home of `Result.of`.
+
+    As an annotation, `Result[int, str]` accepts `Ok[int]` and `Err[str]` values. At run
+    time `Result` is only a namespace: `isinstance(Ok(1), Result)` is false. To match
+    exhaustively, annotate with `Ok[int] | Err[str]`.
+
+    Examples:
+        >>> Result.of(lambda: 10 // 2)
+        Ok(5)
+    """
+
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
     @staticmethod
-    def of(v: T | None) -> Some[T] | NothingType: ...
+    def of(f: Callable[[], _T]) -> Ok[_T] | Err[Exception]:
+        """Call `f()` and capture the outcome: `Ok(result)`, or `Err(exception)`.
 
-class Ok(Generic[T]):
+        Only exceptions derived from `Exception` are captured; `KeyboardInterrupt`,
+        `SystemExit` and other `BaseException`s propagate.
+
+        Args:
+            f: a function of no arguments, called once, now.
+
+        Examples:
+            >>> Result.of(lambda: int("12"))
+            Ok(12)
+            >>> Result.of(lambda: int("x")).is_err()
+            True
+        """
+
+@disjoint_base
+class Ok(Result[_T_co, Never]):
+    """A successful outcome: `Ok(value)`.
+
+    Equal to another `Ok` holding an equal value; not hashable; pickles. Pattern-matches as
+    `case Ok(v)`.
+
+    Args:
+        value: the value of the successful computation.
+
+    Examples:
+        >>> Ok(2).map(lambda x: x * 10)
+        Ok(20)
+    """
+
     __match_args__ = ("value",)
-    def __init__(self, value: T) -> None: ...
+    def __new__(cls, value: _T_co) -> Self: ...
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
     @property
-    def value(self) -> T: ...
-    def map(self, f: Callable[[T], U]) -> Ok[U]: ...
-    def map_err(self, f: Callable[[Any], Any]) -> Ok[T]: ...
-    def and_then(self, f: Callable[[T], Ok[U] | Err[Any]]) -> Ok[U] | Err[Any]: ...
-    def unwrap(self) -> T: ...
-    def unwrap_or(self, default: object) -> T: ...
-    def ok(self) -> Some[T]: ...
-    def err(self) -> NothingType: ...
-    def is_ok(self) -> bool: ...
-    def is_err(self) -> bool: ...
+    def value(self) -> _T_co:
+        """The wrapped value.
 
-class Err(Generic[E]):
+        Examples:
+            >>> Ok(3).value
+            3
+        """
+
+    def map(self, f: Callable[[_T_co], _U]) -> Ok[_U]:
+        """Apply `f` to the value and wrap the result: `Ok(f(value))`.
+
+        Args:
+            f: a function of one argument; called at once.
+
+        Examples:
+            >>> Ok("7").map(int)
+            Ok(7)
+        """
+
+    def map_err(self, f: Callable[[Any], object]) -> Ok[_T_co]:
+        """Return this `Ok` unchanged; `f` is not called (it is for `Err`).
+
+        Args:
+            f: the function `Err.map_err` would apply.
+
+        Examples:
+            >>> Ok(1).map_err(str)
+            Ok(1)
+        """
+
+    @overload
+    def and_then(self, f: Callable[[_T_co], Ok[_U] | Err[_F]]) -> Ok[_U] | Err[_F]: ...
+    @overload
+    def and_then(self, f: Callable[[_T_co], Result[_U, _F]]) -> Result[_U, _F]:
+        """Chain a result-returning step: return `f(value)` as it is.
+
+        Args:
+            f: a function of one argument that returns `Ok` or `Err`; any other result
+                raises `TypeError` "and_then callback must return a Result".
+
+        Examples:
+            >>> Ok(0).and_then(lambda x: Err("zero") if x == 0 else Ok(1 / x))
+            Err('zero')
+        """
+
+    def unwrap(self) -> _T_co:
+        """Return the value (on `Err` this raises).
+
+        Examples:
+            >>> Ok("x").unwrap()
+            'x'
+        """
+
+    def unwrap_or(self, default: object) -> _T_co:
+        """Return the value; `default` is ignored (it is for `Err`).
+
+        Args:
+            default: the value `Err.unwrap_or` would return.
+
+        Examples:
+            >>> Ok(1).unwrap_or(0)
+            1
+        """
+
+    def ok(self) -> Some[_T_co]:
+        """Convert to an optional value: `Some(value)`.
+
+        Examples:
+            >>> Ok(1).ok()
+            Some(1)
+        """
+
+    def err(self) -> NothingType:
+        """Convert the error side to an optional value: `Nothing`, as there is no error.
+
+        Examples:
+            >>> Ok(1).err()
+            Nothing
+        """
+
+    def is_ok(self) -> bool:
+        """`True`: this is a success.
+
+        Examples:
+            >>> Ok(1).is_ok()
+            True
+        """
+
+    def is_err(self) -> bool:
+        """`False`: this is a success.
+
+        Examples:
+            >>> Ok(1).is_err()
+            False
+        """
+
+@disjoint_base
+class Err(Result[Never, _E_co]):
+    """A failed outcome: `Err(error)`, where `error` is any object (often an exception).
+
+    Equal to another `Err` holding an equal error; not hashable; pickles. Pattern-matches as
+    `case Err(e)`.
+
+    Args:
+        error: what went wrong.
+
+    Examples:
+        >>> Err("no such user").map(str.upper)
+        Err('no such user')
+    """
+
     __match_args__ = ("error",)
-    def __init__(self, error: E) -> None: ...
+    def __new__(cls, error: _E_co) -> Self: ...
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
     @property
-    def error(self) -> E: ...
-    def map(self, f: Callable[[Any], Any]) -> Err[E]: ...
-    def map_err(self, f: Callable[[E], F]) -> Err[F]: ...
-    def and_then(self, f: Callable[[Any], Any]) -> Err[E]: ...
-    def unwrap(self) -> NoReturn: ...
-    def unwrap_or(self, default: U) -> U: ...
-    def ok(self) -> NothingType: ...
-    def err(self) -> Some[E]: ...
-    def is_ok(self) -> bool: ...
-    def is_err(self) -> bool: ...
+    def error(self) -> _E_co:
+        """The wrapped error.
 
-class Result:
-    @staticmethod
-    def of(f: Callable[[], T]) -> Ok[T] | Err[Exception]: ...
+        Examples:
+            >>> Err("bad").error
+            'bad'
+        """
 
-def first_opt(seq: Iterable[T]) -> Some[T] | NothingType: ...
-def last_opt(seq: Iterable[T]) -> Some[T] | NothingType: ...
-def nth_opt(n: int, seq: Iterable[T]) -> Some[T] | NothingType: ...
-def get_opt(ind: Any, coll: Any) -> Some[Any] | NothingType: ...
-def get_in_opt(coll: Any, *keys: Any) -> Some[Any] | NothingType: ...
-def peek_opt(seq: Iterable[T]) -> Some[tuple[T, Iterator[T]]] | NothingType: ...
+    def map(self, f: Callable[[Any], object]) -> Err[_E_co]:
+        """Return this `Err` unchanged; `f` is not called (it is for `Ok`).
 
-class NativeIter(Iterator[Any]):
-    def __next__(self) -> Any: ...
+        Args:
+            f: the function `Ok.map` would apply.
 
-# ---- sequence tools
-def count(seq: Iterable[Any]) -> int: ...
-def first(seq: Iterable[T]) -> T: ...
-def second(seq: Iterable[T]) -> T: ...
-def last(seq: Iterable[T]) -> T: ...
-def nth(n: int, seq: Iterable[T]) -> T: ...
-def get(ind: Any, coll: Any, *rest: Any) -> Any: ...
-def frequencies(seq: Iterable[T]) -> dict[T, int]: ...
-def peek(seq: Iterable[T]) -> tuple[T, Iterator[T]]: ...
-def take(n: int | None, seq: Iterable[T]) -> Iterator[T]: ...
-def drop(n: int | None, seq: Iterable[T]) -> Iterator[T]: ...
-def take_nth(n: int, seq: Iterable[T]) -> Iterator[T]: ...
-def tail(n: int, seq: Iterable[T]) -> Sequence[T]: ...
-def cons(el: T, seq: Iterable[T]) -> Iterator[T]: ...
-def concat(seqs: Iterable[Iterable[T]]) -> Iterator[T]: ...
-def concatv(*seqs: Iterable[T]) -> Iterator[T]: ...
-def interpose(el: T, seq: Iterable[T]) -> Iterator[T]: ...
-def interleave(seqs: Iterable[Iterable[T]]) -> Iterator[T]: ...
-def sliding_window(n: int, seq: Iterable[T]) -> Iterator[tuple[T, ...]]: ...
-def partition(n: int, seq: Iterable[T], *rest: Any) -> Iterator[tuple[T, ...]]: ...
-def partition_all(n: int, seq: Iterable[T]) -> Iterator[tuple[T, ...]]: ...
-def mapcat(func: Callable[[T], Iterable[U]], seqs: Iterable[T]) -> Iterator[U]: ...
-def pluck(ind: Any, seqs: Iterable[Any], *rest: Any) -> Iterator[Any]: ...
-def remove(predicate: Callable[[T], object], seq: Iterable[T]) -> Iterator[T]: ...
-def accumulate(binop: Callable[[Any, T], Any], seq: Iterable[T], *rest: Any) -> Iterator[Any]: ...
-def iterate(func: Callable[[T], T], x: T) -> Iterator[T]: ...
-def unique(seq: Iterable[T], key: Callable[[T], Hashable] | None = None) -> Iterator[T]: ...
+        Examples:
+            >>> Err("e").map(str)
+            Err('e')
+        """
 
-# ---- aggregations (a key is a callable, a list of indices, or one index or mapping key)
-def groupby(key: Any, seq: Iterable[T]) -> dict[Any, list[T]]: ...
-def countby(key: Any, seq: Iterable[Any]) -> dict[Any, int]: ...
-def reduceby(key: Any, binop: Callable[[Any, T], Any], seq: Iterable[T], *rest: Any) -> dict[Any, Any]: ...
-def topk(k: int, seq: Iterable[T], key: Any = None) -> tuple[T, ...]: ...
-def join(leftkey: Any, leftseq: Iterable[T], rightkey: Any, rightseq: Iterable[U],
-         left_default: Any = None, right_default: Any = None) -> Iterator[tuple[Any, Any]]: ...
-def diff(*seqs: Any, **kwargs: Any) -> Iterator[tuple[Any, ...]]: ...
-def isdistinct(seq: Iterable[Any]) -> bool: ...
-def merge_sorted(*seqs: Iterable[T], key: Callable[[T], Any] | None = None) -> Iterator[T]: ...
+    def map_err(self, f: Callable[[_E_co], _F]) -> Err[_F]:
+        """Apply `f` to the error and wrap the result: `Err(f(error))`.
 
-# ---- function tools
-class curry:
-    def __init__(self, func: Callable[..., Any], *args: Any, **kwargs: Any) -> None: ...
-    def __call__(self, *args: Any, **kwargs: Any) -> Any: ...
+        Args:
+            f: a function of one argument; called at once.
 
-def identity(x: T) -> T: ...
-def apply(func: Callable[..., T], *args: Any, **kwargs: Any) -> T: ...
-def pipe(data: Any, *funcs: Callable[[Any], Any]) -> Any: ...
-def do(func: Callable[[T], object], x: T) -> T: ...
-def compose(*funcs: Callable[..., Any]) -> Callable[..., Any]: ...
-def compose_left(*funcs: Callable[..., Any]) -> Callable[..., Any]: ...
-def complement(func: Callable[..., object]) -> Callable[..., bool]: ...
-def juxt(*funcs: Callable[..., Any]) -> Callable[..., tuple[Any, ...]]: ...
-def excepts(exc: type[BaseException] | tuple[type[BaseException], ...], func: Callable[..., T],
-            handler: Callable[[BaseException], Any] | None = None) -> Callable[..., Any]: ...
-def memoize(func: Callable[..., T], cache: dict[Any, Any] | None = None,
-            key: Callable[[tuple[Any, ...], Mapping[str, Any]], Hashable] | None = None
-            ) -> Callable[..., T]: ...
-def thread_first(val: Any, *forms: Any) -> Any: ...
-def thread_last(val: Any, *forms: Any) -> Any: ...
+        Examples:
+            >>> Err(ValueError("x")).map_err(str)
+            Err('x')
+        """
 
-flip: curry
+    def and_then(self, f: Callable[[Any], object]) -> Err[_E_co]:
+        """Return this `Err` unchanged; `f` is not called.
 
-# ---- dictionary tools
-# A result is a new dict, or whatever `factory()` returns, filled by item assignment.
-def get_in(keys: Iterable[Any], coll: Any, default: Any = None, no_default: bool = False) -> Any: ...
-def assoc(d: Mapping[Any, Any], key: Any, value: Any,
-          factory: Callable[[], Any] | None = None) -> Any: ...
-def dissoc(d: Mapping[Any, Any], *keys: Any, factory: Callable[[], Any] | None = None) -> Any: ...
-def assoc_in(d: Mapping[Any, Any], keys: Iterable[Any], value: Any,
-             factory: Callable[[], Any] | None = None) -> Any: ...
-def update_in(d: Mapping[Any, Any], keys: Iterable[Any], func: Callable[[Any], Any],
-              default: Any = None, factory: Callable[[], Any] | None = None) -> Any: ...
-def merge(*dicts: Any, factory: Callable[[], Any] | None = None) -> Any: ...
-def merge_with(func: Callable[[list[Any]], Any], *dicts: Any,
-               factory: Callable[[], Any] | None = None) -> Any: ...
-def keymap(func: Callable[[Any], Hashable], d: Mapping[Any, Any],
-           factory: Callable[[], Any] | None = None) -> Any: ...
-def valmap(func: Callable[[Any], Any], d: Mapping[Any, Any],
-           factory: Callable[[], Any] | None = None) -> Any: ...
-def itemmap(func: Callable[[tuple[Any, Any]], Iterable[Any]], d: Mapping[Any, Any],
-            factory: Callable[[], Any] | None = None) -> Any: ...
-def keyfilter(predicate: Callable[[Any], object], d: Mapping[Any, Any],
-              factory: Callable[[], Any] | None = None) -> Any: ...
-def valfilter(predicate: Callable[[Any], object], d: Mapping[Any, Any],
-              factory: Callable[[], Any] | None = None) -> Any: ...
-def itemfilter(predicate: Callable[[tuple[Any, Any]], object], d: Mapping[Any, Any],
-               factory: Callable[[], Any] | None = None) -> Any: ...
+        Args:
+            f: the function `Ok.and_then` would call.
 
-# ---- fluent iterator
-from types import GenericAlias
-from typing import final
+        Examples:
+            >>> Err("e").and_then(lambda x: Ok(x))
+            Err('e')
+        """
 
-_IK = TypeVar("_IK")
-_IV = TypeVar("_IV")
+    def unwrap(self) -> NoReturn:
+        """Raise: an exception payload is raised as it is (with a note), anything else as
+        `ValueError` "called `unwrap` on Err(...)".
+
+        Examples:
+            >>> Err("bad").unwrap()
+            Traceback (most recent call last):
+              ...
+            ValueError: called `unwrap` on Err('bad')
+        """
+
+    def unwrap_or(self, default: _U) -> _U:
+        """Return `default`.
+
+        Args:
+            default: the value to return in place of a result.
+
+        Examples:
+            >>> Err("e").unwrap_or(0)
+            0
+        """
+
+    def ok(self) -> NothingType:
+        """Convert to an optional value: `Nothing`, as there is no value.
+
+        Examples:
+            >>> Err("e").ok()
+            Nothing
+        """
+
+    def err(self) -> Some[_E_co]:
+        """Convert the error side to an optional value: `Some(error)`.
+
+        Examples:
+            >>> Err("e").err()
+            Some('e')
+        """
+
+    def is_ok(self) -> bool:
+        """`False`: this is a failure.
+
+        Examples:
+            >>> Err("e").is_ok()
+            False
+        """
+
+    def is_err(self) -> bool:
+        """`True`: this is a failure.
+
+        Examples:
+            >>> Err("e").is_err()
+            True
+        """
+
+# ---------------------------------------------------------------------------------------------
+# Option-returning accessors
+# ---------------------------------------------------------------------------------------------
+
+def first_opt(seq: Iterable[_T]) -> Some[_T] | NothingType:
+    """The first element as `Some`, or `Nothing` if `seq` is empty. Eager.
+
+    Args:
+        seq: any iterable; an iterator is advanced by one element.
+
+    Examples:
+        >>> first_opt("abc"), first_opt([])
+        (Some('a'), Nothing)
+    """
+
+def last_opt(seq: Iterable[_T]) -> Some[_T] | NothingType:
+    """The last element as `Some`, or `Nothing` if `seq` is empty. Eager.
+
+    Args:
+        seq: any iterable; an iterator is consumed to its end.
+
+    Examples:
+        >>> last_opt(iter([1, 2, 3])), last_opt(())
+        (Some(3), Nothing)
+    """
+
+def nth_opt(n: int, seq: Iterable[_T]) -> Some[_T] | NothingType:
+    """The element at position `n` as `Some`, or `Nothing` if there is none. Eager.
+
+    Args:
+        n: the position, counted from 0; on a sequence a negative `n` counts from the end.
+        seq: any iterable; an iterator is advanced past position `n`.
+
+    Examples:
+        >>> nth_opt(1, "abc"), nth_opt(5, iter([1, 2]))
+        (Some('b'), Nothing)
+    """
+
+@overload
+def get_opt(ind: _K, coll: Mapping[_K, _V]) -> Some[_V] | NothingType: ...
+@overload
+def get_opt(ind: int, coll: Sequence[_T]) -> Some[_T] | NothingType: ...
+@overload
+def get_opt(ind: Any, coll: Any) -> Some[Any] | NothingType:
+    """`coll[ind]` as `Some`, or `Nothing` when the lookup fails. Eager.
+
+    A `KeyError`, `IndexError` or `TypeError` from the lookup means absent; other
+    exceptions propagate.
+
+    Args:
+        ind: a key or index.
+        coll: any object that supports `coll[ind]`.
+
+    Examples:
+        >>> get_opt("k", {"k": 1}), get_opt(5, [1, 2])
+        (Some(1), Nothing)
+    """
+
+def get_in_opt(coll: Any, *keys: Any) -> Some[Any] | NothingType:
+    """The nested item `coll[k1][k2]...` as `Some`, or `Nothing` if any step is missing. Eager.
+
+    Args:
+        coll: the outer mapping or sequence.
+        *keys: the path, one key or index per level; with no keys the result is `Some(coll)`.
+
+    Examples:
+        >>> get_in_opt({"a": [10, 20]}, "a", 1), get_in_opt({"a": 1}, "b")
+        (Some(20), Nothing)
+    """
+
+def peek_opt(seq: Iterable[_T]) -> Some[tuple[_T, Iterator[_T]]] | NothingType:
+    """The first element and an iterator over all elements, as `Some`, or `Nothing` if empty.
+
+    Reads one element now; the returned iterator replays it and then goes on lazily.
+
+    Args:
+        seq: any iterable.
+
+    Examples:
+        >>> head, it = peek_opt(iter([1, 2])).unwrap()
+        >>> head, list(it)
+        (1, [1, 2])
+        >>> peek_opt([])
+        Nothing
+    """
+
+# ---------------------------------------------------------------------------------------------
+# The generic iterator
+# ---------------------------------------------------------------------------------------------
 
 @final
-class Iter(Generic[T]):
-    def __new__(cls, inner: Iterable[T]) -> Iter[T]: ...
-    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
-    def __iter__(self) -> Iterator[T]: ...
-    def map(self, f: Callable[[T], U]) -> Iter[U]: ...
-    def filter(self, f: Callable[[T], object] | None) -> Iter[T]: ...
-    def unique(self, key: Callable[[T], Hashable] | None = None) -> Iter[T]: ...
-    def take(self, n: SupportsIndex) -> Iter[T]: ...
-    def drop(self, n: SupportsIndex) -> Iter[T]: ...
-    def sliding_window(self, n: SupportsIndex) -> Iter[tuple[T, ...]]: ...
-    def partition_all(self, n: SupportsIndex) -> Iter[tuple[T, ...]]: ...
-    def flat_map(self, f: Callable[[T], Iterable[U]]) -> Iter[U]: ...
-    def pluck(self, ind: Any) -> Iter[Any]: ...
-    def interpose(self, el: U) -> Iter[T | U]: ...
-    def accumulate(self, binop: Callable[[T, T], T]) -> Iter[T]: ...
-    def collect(self) -> list[T]: ...
+class NativeIter(Iterator[Any]):
+    """The iterator type behind many lazy results (`remove`, `partition`, `accumulate`, ...).
+
+    It cannot be created or subclassed from Python. Advancing it from inside its own step
+    (for example from a key function) raises `ValueError` "iterator already executing".
+
+    Examples:
+        >>> it = remove(bool, [0, 1, 0])
+        >>> type(it).__name__, list(it)
+        ('NativeIter', [0, 0])
+    """
+
+    def __next__(self) -> Any: ...
+
+# ---------------------------------------------------------------------------------------------
+# Sequence tools
+# ---------------------------------------------------------------------------------------------
+
+def count(seq: Iterable[Any]) -> int:
+    """The number of elements: `len(seq)` when it has one, else by iterating. Eager.
+
+    Args:
+        seq: any iterable; an iterator without a length is consumed.
+
+    Examples:
+        >>> count([1, 2, 3]), count(x for x in range(5))
+        (3, 5)
+    """
+
+def first(seq: Iterable[_T]) -> _T:
+    """The first element. Eager; an empty `seq` raises `StopIteration`.
+
+    Args:
+        seq: any iterable; an iterator is advanced by one element.
+
+    Examples:
+        >>> first("xyz")
+        'x'
+    """
+
+def second(seq: Iterable[_T]) -> _T:
+    """The second element. Eager; fewer than two elements raise `StopIteration`.
+
+    Args:
+        seq: any iterable; an iterator is advanced by two elements.
+
+    Examples:
+        >>> second([10, 20, 30])
+        20
+    """
+
+def last(seq: Iterable[_T]) -> _T:
+    """The last element. Eager; an empty `seq` raises `IndexError`.
+
+    Args:
+        seq: any iterable; sequences are indexed, iterators consumed to the end.
+
+    Examples:
+        >>> last([1, 2, 3]), last(iter("ab"))
+        (3, 'b')
+    """
+
+def nth(n: int, seq: Iterable[_T]) -> _T:
+    """The element at position `n`. Eager; too few elements raise `StopIteration`.
+
+    Args:
+        n: the position, counted from 0. Sequences (and mappings' keys) are indexed, so a
+            negative `n` counts from the end there; on an iterator `n` must be >= 0.
+        seq: any iterable; an iterator is advanced past position `n`.
+
+    Examples:
+        >>> nth(2, iter("abcd")), nth(-1, [1, 2, 3])
+        ('c', 3)
+    """
+
+@overload
+def get(ind: list[Any], coll: Any) -> tuple[Any, ...]: ...
+@overload
+def get(ind: list[Any], coll: Any, default: Any, /) -> tuple[Any, ...]: ...
+@overload
+def get(ind: _K, coll: Mapping[_K, _V]) -> _V: ...
+@overload
+def get(ind: _K, coll: Mapping[_K, _V], default: _D, /) -> _V | _D: ...
+@overload
+def get(ind: int, coll: Sequence[_T]) -> _T: ...
+@overload
+def get(ind: int, coll: Sequence[_T], default: _D, /) -> _T | _D: ...
+@overload
+def get(ind: Any, coll: Any, /, *rest: Any) -> Any:
+    """`coll[ind]`, or a tuple of items for a list of indices, with an optional default. Eager.
+
+    Args:
+        ind: a key or index; a `list` of them returns a `tuple` with one item per index
+            (a `tuple` is a single key).
+        coll: any object that supports `coll[ind]`.
+        *rest: at most one value, the default, returned in place of an item whose lookup
+            raises `KeyError`, `IndexError` or `TypeError`. Without it, those errors propagate.
+            More values raise `TypeError` "get takes at most 3 arguments".
+
+    Examples:
+        >>> get(1, [10, 20]), get("k", {}, 0)
+        (20, 0)
+        >>> get([0, 5], [10, 20], "missing")
+        (10, 'missing')
+    """
+
+def frequencies(seq: Iterable[_H]) -> dict[_H, int]:
+    """Count each distinct element: a `dict` from element to count, in first-seen order. Eager.
+
+    Integer buffers (`bytes`, `array.array`, NumPy integer arrays) are counted as machine
+    integers, creating Python objects only for the result.
+
+    Args:
+        seq: any iterable of hashable elements.
+
+    Examples:
+        >>> frequencies("abracadabra")
+        {'a': 5, 'b': 2, 'r': 2, 'c': 1, 'd': 1}
+    """
+
+def peek(seq: Iterable[_T]) -> tuple[_T, Iterator[_T]]:
+    """The first element and an iterator over all elements. An empty `seq` raises `StopIteration`.
+
+    Reads one element now; the returned iterator replays it and then goes on lazily.
+
+    Args:
+        seq: any iterable.
+
+    Examples:
+        >>> head, it = peek(iter([1, 2, 3]))
+        >>> head, list(it)
+        (1, [1, 2, 3])
+    """
+
+def take(n: int | None, seq: Iterable[_T]) -> Iterator[_T]:
+    """The first `n` elements. Lazy (an `itertools.islice`).
+
+    Args:
+        n: how many elements; `None` means all. Negative values raise `ValueError`.
+        seq: any iterable.
+
+    Examples:
+        >>> list(take(3, range(10)))
+        [0, 1, 2]
+    """
+
+def drop(n: int | None, seq: Iterable[_T]) -> Iterator[_T]:
+    """All but the first `n` elements. Lazy (an `itertools.islice`).
+
+    Args:
+        n: how many elements to skip; `None` means none. Negative values raise `ValueError`.
+        seq: any iterable.
+
+    Examples:
+        >>> list(drop(7, range(10)))
+        [7, 8, 9]
+    """
+
+def take_nth(n: int, seq: Iterable[_T]) -> Iterator[_T]:
+    """Every `n`-th element, starting with the first. Lazy (an `itertools.islice`).
+
+    Args:
+        n: the step, >= 1.
+        seq: any iterable.
+
+    Examples:
+        >>> list(take_nth(2, range(7)))
+        [0, 2, 4, 6]
+    """
+
+@overload
+def tail(n: int, seq: str) -> str: ...
+@overload
+def tail(n: int, seq: list[_T]) -> list[_T]: ...
+@overload
+def tail(n: int, seq: tuple[_T, ...]) -> tuple[_T, ...]: ...
+@overload
+def tail(n: int, seq: Iterable[_T]) -> Sequence[_T]:
+    """The last `n` elements. Eager.
+
+    A sliceable `seq` returns `seq[-n:]` of its own type; anything else is consumed and
+    the last `n` elements come back as a `tuple`. `n = 0` gives all elements.
+
+    Args:
+        n: how many elements, >= 0 (negative raises `OverflowError`).
+        seq: any iterable.
+
+    Examples:
+        >>> tail(2, [1, 2, 3]), tail(2, iter([1, 2, 3]))
+        ([2, 3], (2, 3))
+    """
+
+def cons(el: _A, seq: Iterable[_T]) -> Iterator[_A | _T]:
+    """`el` followed by the elements of `seq`. Lazy (an `itertools.chain`).
+
+    Args:
+        el: the element to put first.
+        seq: any iterable; first read when the result reaches it.
+
+    Examples:
+        >>> list(cons(0, [1, 2]))
+        [0, 1, 2]
+    """
+
+def concat(seqs: Iterable[Iterable[_T]]) -> Iterator[_T]:
+    """The elements of each iterable in `seqs`, one after the other. Lazy.
+
+    Args:
+        seqs: an iterable of iterables (it may be infinite).
+
+    Examples:
+        >>> list(concat([[1, 2], (3,), iter([4])]))
+        [1, 2, 3, 4]
+    """
+
+def concatv(*seqs: Iterable[_T]) -> Iterator[_T]:
+    """The elements of each argument, one after the other. Lazy.
+
+    Args:
+        *seqs: any number of iterables.
+
+    Examples:
+        >>> list(concatv([1], [], "ab"))
+        [1, 'a', 'b']
+    """
+
+def interpose(el: _A, seq: Iterable[_T]) -> Iterator[_T | _A]:
+    """The elements of `seq` with `el` between every two of them. Lazy.
+
+    Reads the first element at the call, so an empty `seq` raises `StopIteration` at once.
+
+    Args:
+        el: the separator (the same object every time).
+        seq: any iterable.
+
+    Examples:
+        >>> list(interpose(",", "abc"))
+        ['a', ',', 'b', ',', 'c']
+    """
+
+def interleave(seqs: Iterable[Iterable[_T]]) -> Iterator[_T]:
+    """One element from each iterable in turn, skipping those that run out. Lazy.
+
+    Calls `iter()` on every inner iterable at the call.
+
+    Args:
+        seqs: a finite iterable of iterables.
+
+    Examples:
+        >>> list(interleave([[1, 2, 3], [4], [5, 6]]))
+        [1, 4, 5, 2, 6, 3]
+    """
+
+def sliding_window(n: int, seq: Iterable[_T]) -> Iterator[tuple[_T, ...]]:
+    """Overlapping windows of `n` consecutive elements, as tuples. Lazy.
+
+    Args:
+        n: the window size; 0 yields nothing, negative raises `ValueError`.
+        seq: any iterable; shorter than `n` yields nothing.
+
+    Examples:
+        >>> list(sliding_window(2, [1, 2, 3, 4]))
+        [(1, 2), (2, 3), (3, 4)]
+    """
+
+@overload
+def partition(n: int, seq: Iterable[_T]) -> Iterator[tuple[_T, ...]]: ...
+@overload
+def partition(n: int, seq: Iterable[_T], pad: _D, /) -> Iterator[tuple[_T | _D, ...]]:
+    """Non-overlapping tuples of exactly `n` elements; a short tail is dropped or padded. Lazy.
+
+    Args:
+        n: the tuple size; below 1 yields nothing.
+        seq: any iterable.
+        *rest: at most one value, the pad: when given (even `None`) the last tuple is filled
+            up with it instead of being dropped. More values raise `TypeError`
+            "partition takes at most 3 arguments".
+
+    Examples:
+        >>> list(partition(2, [1, 2, 3])), list(partition(2, [1, 2, 3], None))
+        ([(1, 2)], [(1, 2), (3, None)])
+    """
+
+def partition_all(n: int, seq: Iterable[_T]) -> Iterator[tuple[_T, ...]]:
+    """Non-overlapping tuples of `n` elements; the last one may be shorter. Lazy.
+
+    Args:
+        n: the tuple size; 0 or below yields nothing.
+        seq: any iterable.
+
+    Examples:
+        >>> list(partition_all(2, [1, 2, 3]))
+        [(1, 2), (3,)]
+    """
+
+def mapcat(func: Callable[[_T], Iterable[_U]], seqs: Iterable[_T]) -> Iterator[_U]:
+    """Apply `func` to each element and concatenate the resulting iterables. Lazy.
+
+    Args:
+        func: a function from an element to an iterable.
+        seqs: any iterable.
+
+    Examples:
+        >>> list(mapcat(lambda x: [x, x], [1, 2]))
+        [1, 1, 2, 2]
+    """
+
+@overload
+def pluck(ind: list[Any], seqs: Iterable[Any]) -> Iterator[tuple[Any, ...]]: ...
+@overload
+def pluck(ind: list[Any], seqs: Iterable[Any], default: Any, /) -> Iterator[tuple[Any, ...]]: ...
+@overload
+def pluck(ind: _K, seqs: Iterable[Mapping[_K, _V]]) -> Iterator[_V]: ...
+@overload
+def pluck(ind: _K, seqs: Iterable[Mapping[_K, _V]], default: _D, /) -> Iterator[_V | _D]: ...
+@overload
+def pluck(ind: int, seqs: Iterable[Sequence[_T]]) -> Iterator[_T]: ...
+@overload
+def pluck(ind: int, seqs: Iterable[Sequence[_T]], default: _D, /) -> Iterator[_T | _D]: ...
+@overload
+def pluck(ind: Any, seqs: Iterable[Any], /, *rest: Any) -> Iterator[Any]:
+    """`element[ind]` for every element of `seqs`. Lazy.
+
+    Args:
+        ind: a key or index; a `list` of them yields a `tuple` per element.
+        seqs: an iterable of mappings or sequences.
+        *rest: at most one value, the default, yielded where the lookup raises `KeyError`,
+            `IndexError` or `TypeError`. Without it those errors propagate. More values raise
+            `TypeError` "pluck takes at most 3 arguments".
+
+    Examples:
+        >>> list(pluck("name", [{"name": "ada"}, {"name": "bob"}]))
+        ['ada', 'bob']
+        >>> list(pluck([0, 2], [(1, 2, 3)])), list(pluck("k", [{"k": 1}, {}], 0))
+        ([(1, 3)], [1, 0])
+    """
+
+def remove(predicate: Callable[[_T], object], seq: Iterable[_T]) -> Iterator[_T]:
+    """The elements for which `predicate` is false (the opposite of `filter`). Lazy.
+
+    Args:
+        predicate: a function of one argument; its result is tested for truth.
+        seq: any iterable.
+
+    Examples:
+        >>> list(remove(lambda x: x % 2, range(6)))
+        [0, 2, 4]
+    """
+
+@overload
+def accumulate(binop: Callable[[_T, _T], _T], seq: Iterable[_T]) -> Iterator[_T]: ...
+@overload
+def accumulate(binop: Callable[[_A, _T], _A], seq: Iterable[_T], initial: _A, /) -> Iterator[_A]:
+    """Running results of `binop`: `x0`, `binop(x0, x1)`, `binop(binop(x0, x1), x2)`, ... Lazy.
+
+    Args:
+        binop: a function of two arguments, the total so far and the next element.
+        seq: any iterable.
+        *rest: at most one value, the initial total: yielded first, even for an empty `seq`
+            (`None` counts as a value). More values raise `TypeError`
+            "accumulate takes at most 3 arguments".
+
+    Examples:
+        >>> import operator
+        >>> list(accumulate(operator.add, [1, 2, 3])), list(accumulate(operator.add, [1, 2], 10))
+        ([1, 3, 6], [10, 11, 13])
+    """
+
+def iterate(func: Callable[[_T], _T], x: _T) -> Iterator[_T]:
+    """`x`, `func(x)`, `func(func(x))`, ... without end. Lazy.
+
+    After `func` raises, the iterator is finished.
+
+    Args:
+        func: a function of one argument.
+        x: the first value.
+
+    Examples:
+        >>> list(take(4, iterate(lambda x: x * 2, 1)))
+        [1, 2, 4, 8]
+    """
+
+def unique(seq: Iterable[_T], key: Callable[[_T], Hashable] | None = None) -> Iterator[_T]:
+    """The elements not seen before, in order, keeping the first of each. Lazy.
+
+    Without a key, an integer buffer (`bytes`, `array.array`, NumPy integer array) is
+    scanned natively and only the values yielded become Python integers; it stays locked
+    against resizing while the iterator lives.
+
+    Args:
+        seq: any iterable of hashable elements (or of elements with hashable keys).
+        key: a function giving the identity to compare; `None` compares the elements.
+
+    Examples:
+        >>> list(unique([3, 1, 3, 2, 1]))
+        [3, 1, 2]
+        >>> list(unique(["a", "B", "b"], key=str.lower))
+        ['a', 'B']
+    """
+
+# ---------------------------------------------------------------------------------------------
+# Function tools
+# ---------------------------------------------------------------------------------------------
+
+# Not final here (it is at run time) so that the typed views below can derive from it.
+@disjoint_base
+class curry(Generic[_R_co]):
+    """Wrap `func` so that it can be called with its arguments in several calls.
+
+    Each call gathers arguments; when they bind the signature completely, `func` is called
+    and its result returned, otherwise a new `curry` holding them comes back (the object
+    called is never changed). Usable as a decorator. Pickles when `func` does.
+
+    Types: for functions of one to four positional parameters each partial call is typed;
+    other shapes (and keyword calls) fall back to `curry[R]` whose calls return `Any`.
+
+    Args:
+        func: the callable to wrap.
+        *args: positional arguments to gather now.
+        **kwargs: keyword arguments to gather now.
+
+    Examples:
+        >>> @curry
+        ... def add3(a, b, c):
+        ...     return a + b + c
+        >>> add3(1)(2)(3), add3(1, 2)(3), add3(1)(2, 3)
+        (6, 6, 6)
+        >>> curry(pow, 2)(10)
+        1024
+    """
+
     @overload
-    def reduce(self, binop: Callable[[T, T], T]) -> T: ...
+    def __new__(cls, func: Callable[[_A], _R]) -> _Curried1[_A, _R]: ...
     @overload
-    def reduce(self, binop: Callable[[U, T], U], initial: U, /) -> U: ...
-    def count(self) -> int: ...
-    def frequencies(self) -> dict[T, int]: ...
+    def __new__(cls, func: Callable[[_A, _B], _R]) -> _Curried2[_A, _B, _R]: ...
     @overload
-    def group_by(self, key: Callable[[T], _IK]) -> dict[_IK, list[T]]: ...
+    def __new__(cls, func: Callable[[_A, _B, _C], _R]) -> _Curried3[_A, _B, _C, _R]: ...
     @overload
-    def group_by(self, key: Any) -> dict[Any, list[T]]: ...
-    def to_dict(self: Iter[tuple[_IK, _IV]]) -> dict[_IK, _IV]: ...
-    def first(self) -> Some[T] | NothingType: ...
-    def last(self) -> Some[T] | NothingType: ...
-    def nth(self, i: SupportsIndex) -> Some[T] | NothingType: ...
+    def __new__(cls, func: Callable[[_A, _B, _C, _X], _R]) -> _Curried4[_A, _B, _C, _X, _R]: ...
+    @overload
+    def __new__(cls, func: Callable[..., _R], *args: Any, **kwargs: Any) -> curry[_R]: ...
+    def __call__(self, *args: Any, **kwargs: Any) -> Any: ...
+
+# Typed views of a curried function of one to four positional parameters.
+@type_check_only
+class _Curried1(curry[_R_co], Generic[_A, _R_co]):
+    def __call__(self, a: _A) -> _R_co: ...
+
+@type_check_only
+class _Curried2(curry[_R_co], Generic[_A, _B, _R_co]):
+    @overload
+    def __call__(self, a: _A) -> _Curried1[_B, _R_co]: ...
+    @overload
+    def __call__(self, a: _A, b: _B) -> _R_co: ...
+
+@type_check_only
+class _Curried3(curry[_R_co], Generic[_A, _B, _C, _R_co]):
+    @overload
+    def __call__(self, a: _A) -> _Curried2[_B, _C, _R_co]: ...
+    @overload
+    def __call__(self, a: _A, b: _B) -> _Curried1[_C, _R_co]: ...
+    @overload
+    def __call__(self, a: _A, b: _B, c: _C) -> _R_co: ...
+
+@type_check_only
+class _Curried4(curry[_R_co], Generic[_A, _B, _C, _X, _R_co]):
+    @overload
+    def __call__(self, a: _A) -> _Curried3[_B, _C, _X, _R_co]: ...
+    @overload
+    def __call__(self, a: _A, b: _B) -> _Curried2[_C, _X, _R_co]: ...
+    @overload
+    def __call__(self, a: _A, b: _B, c: _C) -> _Curried1[_X, _R_co]: ...
+    @overload
+    def __call__(self, a: _A, b: _B, c: _C, d: _X) -> _R_co: ...
+
+def identity(x: _T) -> _T:
+    """Return `x` unchanged.
+
+    Args:
+        x: any object.
+
+    Examples:
+        >>> identity(3)
+        3
+    """
+
+def apply(func: Callable[_P, _R], *args: _P.args, **kwargs: _P.kwargs) -> _R:
+    """Call `func(*args, **kwargs)` and return the result.
+
+    Args:
+        func: the callable.
+        *args: positional arguments for `func`.
+        **kwargs: keyword arguments for `func`.
+
+    Examples:
+        >>> apply(max, 1, 5, 3)
+        5
+    """
+
+@overload
+def pipe(data: _T) -> _T: ...
+@overload
+def pipe(data: _T, f1: Callable[[_T], _A], /) -> _A: ...
+@overload
+def pipe(data: _T, f1: Callable[[_T], _A], f2: Callable[[_A], _B], /) -> _B: ...
+@overload
+def pipe(data: _T, f1: Callable[[_T], _A], f2: Callable[[_A], _B], f3: Callable[[_B], _C], /) -> _C: ...
+@overload
+def pipe(
+    data: _T, f1: Callable[[_T], _A], f2: Callable[[_A], _B], f3: Callable[[_B], _C], f4: Callable[[_C], _X], /
+) -> _X: ...
+@overload
+def pipe(
+    data: _T,
+    f1: Callable[[_T], _A],
+    f2: Callable[[_A], _B],
+    f3: Callable[[_B], _C],
+    f4: Callable[[_C], _X],
+    f5: Callable[[_X], _Y],
+    /,
+) -> _Y: ...
+@overload
+def pipe(
+    data: _T,
+    f1: Callable[[_T], _A],
+    f2: Callable[[_A], _B],
+    f3: Callable[[_B], _C],
+    f4: Callable[[_C], _X],
+    f5: Callable[[_X], _Y],
+    f6: Callable[[_Y], _Z],
+    /,
+) -> _Z: ...
+@overload
+def pipe(data: Any, /, *funcs: Callable[[Any], Any]) -> Any:
+    """Pass `data` through each function in turn: `pipe(x, f, g)` is `g(f(x))`. Eager.
+
+    Args:
+        data: the starting value.
+        *funcs: functions of one argument, applied left to right (typed up to six).
+
+    Examples:
+        >>> pipe(-5, abs, str)
+        '5'
+    """
+
+def do(func: Callable[[_T], object], x: _T) -> _T:
+    """Call `func(x)` for its effect and return `x`.
+
+    Args:
+        func: a function of one argument; its result is discarded.
+        x: the value passed through.
+
+    Examples:
+        >>> seen = []
+        >>> do(seen.append, 3), seen
+        (3, [3])
+    """
+
+@type_check_only
+class _Identity(Protocol):
+    def __call__(self, x: _T) -> _T: ...
+
+@overload
+def compose() -> _Identity: ...
+@overload
+def compose(f1: Callable[_P, _R], /) -> Callable[_P, _R]: ...
+@overload
+def compose(f2: Callable[[_A], _R], f1: Callable[_P, _A], /) -> Callable[_P, _R]: ...
+@overload
+def compose(f3: Callable[[_B], _R], f2: Callable[[_A], _B], f1: Callable[_P, _A], /) -> Callable[_P, _R]: ...
+@overload
+def compose(
+    f4: Callable[[_C], _R], f3: Callable[[_B], _C], f2: Callable[[_A], _B], f1: Callable[_P, _A], /
+) -> Callable[_P, _R]: ...
+@overload
+def compose(*funcs: Callable[..., Any]) -> Callable[..., Any]:
+    """Compose functions right to left: `compose(f, g)(x)` is `f(g(x))`.
+
+    The last function receives all call arguments; each other function gets the previous
+    result. With no functions the result returns its single argument.
+
+    Args:
+        *funcs: callables, applied last to first (typed up to four).
+
+    Examples:
+        >>> compose(str, abs)(-5)
+        '5'
+        >>> compose()(7)
+        7
+    """
+
+@overload
+def compose_left() -> _Identity: ...
+@overload
+def compose_left(f1: Callable[_P, _R], /) -> Callable[_P, _R]: ...
+@overload
+def compose_left(f1: Callable[_P, _A], f2: Callable[[_A], _R], /) -> Callable[_P, _R]: ...
+@overload
+def compose_left(f1: Callable[_P, _A], f2: Callable[[_A], _B], f3: Callable[[_B], _R], /) -> Callable[_P, _R]: ...
+@overload
+def compose_left(
+    f1: Callable[_P, _A], f2: Callable[[_A], _B], f3: Callable[[_B], _C], f4: Callable[[_C], _R], /
+) -> Callable[_P, _R]: ...
+@overload
+def compose_left(*funcs: Callable[..., Any]) -> Callable[..., Any]:
+    """Compose functions left to right: `compose_left(f, g)(x)` is `g(f(x))`.
+
+    The first function receives all call arguments; each later one gets the previous result.
+
+    Args:
+        *funcs: callables, applied first to last (typed up to four).
+
+    Examples:
+        >>> compose_left(abs, str)(-5)
+        '5'
+    """
+
+def complement(func: Callable[_P, object]) -> Callable[_P, bool]:
+    """A function returning the logical opposite of `func`: `not func(*args, **kwargs)`.
+
+    Args:
+        func: any callable; its result is tested for truth on each call.
+
+    Examples:
+        >>> is_odd = complement(lambda x: x % 2 == 0)
+        >>> is_odd(3), is_odd(4)
+        (True, False)
+    """
+
+@overload
+def juxt(f1: Callable[_P, _A], /) -> Callable[_P, tuple[_A]]: ...
+@overload
+def juxt(f1: Callable[_P, _A], f2: Callable[_P, _B], /) -> Callable[_P, tuple[_A, _B]]: ...
+@overload
+def juxt(f1: Callable[_P, _A], f2: Callable[_P, _B], f3: Callable[_P, _C], /) -> Callable[_P, tuple[_A, _B, _C]]: ...
+@overload
+def juxt(
+    f1: Callable[_P, _A], f2: Callable[_P, _B], f3: Callable[_P, _C], f4: Callable[_P, _X], /
+) -> Callable[_P, tuple[_A, _B, _C, _X]]: ...
+@overload
+def juxt(funcs: Iterable[Callable[_P, _R]], /) -> Callable[_P, tuple[_R, ...]]: ...
+@overload
+def juxt(*funcs: Callable[_P, _R]) -> Callable[_P, tuple[_R, ...]]:
+    """A function calling each of `funcs` with the same arguments, returning a tuple of results.
+
+    Args:
+        *funcs: callables (typed up to four); a single non-callable iterable of callables is
+            taken as the list of functions.
+
+    Examples:
+        >>> juxt(min, max)([3, 1, 2])
+        (1, 3)
+        >>> juxt([len, sorted])("cab")
+        (3, ['a', 'b', 'c'])
+    """
+
+@overload
+def excepts(
+    exc: type[_Exc] | tuple[type[_Exc], ...], func: Callable[_P, _R], handler: None = None
+) -> Callable[_P, _R | None]: ...
+@overload
+def excepts(
+    exc: type[_Exc] | tuple[type[_Exc], ...], func: Callable[_P, _R], handler: Callable[[_Exc], _U]
+) -> Callable[_P, _R | _U]:
+    """A function calling `func`, turning the exceptions `exc` into `handler(exception)`.
+
+    Args:
+        exc: an exception class or a tuple of them.
+        func: the callable to guard.
+        handler: called with the caught exception; its result is returned. `None` returns
+            `None` for a caught exception.
+
+    Examples:
+        >>> safe_int = excepts(ValueError, int, lambda e: -1)
+        >>> safe_int("12"), safe_int("x")
+        (12, -1)
+        >>> print(excepts(ZeroDivisionError, lambda x: 1 / x)(0))
+        None
+    """
+
+def memoize(
+    func: Callable[_P, _R],
+    cache: dict[Any, Any] | None = None,
+    key: Callable[[tuple[Any, ...], Mapping[str, Any]], Hashable] | None = None,
+) -> Callable[_P, _R]:
+    """A function remembering the results of `func` by its arguments.
+
+    Arguments must be hashable. Results are computed once per distinct key; exceptions
+    are not cached.
+
+    Args:
+        func: the callable to wrap.
+        cache: the dictionary to store results in (yours to inspect or clear); `None`
+            creates a new one. A one-parameter function is keyed by its argument alone.
+        key: `key(args, kwargs)` returns the cache key for a call; `None` derives it from
+            the arguments.
+
+    Examples:
+        >>> calls = []
+        >>> square = memoize(lambda x: calls.append(x) or x * x)
+        >>> square(4), square(4), calls
+        (16, 16, [4])
+    """
+
+def thread_first(val: Any, *forms: Callable[[Any], Any] | tuple[Any, ...]) -> Any:
+    """Thread `val` through `forms` as the first argument. Eager.
+
+    A form `f` is called as `f(val)`; a form `(f, a, b)` as `f(val, a, b)`. Each result is
+    the next `val`.
+
+    Args:
+        val: the starting value.
+        *forms: callables or tuples `(callable, *extra_args)`, applied left to right.
+
+    Examples:
+        >>> thread_first(2, (pow, 3), str)
+        '8'
+    """
+
+def thread_last(val: Any, *forms: Callable[[Any], Any] | tuple[Any, ...]) -> Any:
+    """Thread `val` through `forms` as the last argument. Eager.
+
+    A form `f` is called as `f(val)`; a form `(f, a, b)` as `f(a, b, val)`. Each result is
+    the next `val`.
+
+    Args:
+        val: the starting value.
+        *forms: callables or tuples `(callable, *extra_args)`, applied left to right.
+
+    Examples:
+        >>> thread_last([1, 2, 3], (map, lambda x: x * 10), list)
+        [10, 20, 30]
+    """
+
+@type_check_only
+class _Flip(curry[Any]):
+    @overload
+    def __call__(self, func: Callable[[_A, _B], _R]) -> _Curried2[_B, _A, _R]: ...
+    @overload
+    def __call__(self, func: Callable[[_A, _B], _R], a: _B) -> _Curried1[_A, _R]: ...
+    @overload
+    def __call__(self, func: Callable[[_A, _B], _R], a: _B, b: _A) -> _R: ...
+
+flip: _Flip
+"""Call a two-argument function with its arguments swapped: `flip(f, a, b)` is `f(b, a)`.
+
+`flip` is a `curry` object, so `flip(f)` and `flip(f, a)` return curried functions.
+
+Examples:
+    >>> import operator
+    >>> flip(operator.sub, 1, 10), flip(operator.sub)(1)(10)
+    (9, 9)
+"""
+
+# ---------------------------------------------------------------------------------------------
+# Dictionary tools
+# ---------------------------------------------------------------------------------------------
+
+def get_in(keys: Iterable[Any], coll: Any, default: Any = None, no_default: bool = False) -> Any:
+    """The nested item `coll[k1][k2]...` for `keys = [k1, k2, ...]`, or `default`. Eager.
+
+    A `KeyError`, `IndexError` or `TypeError` on the way returns `default`, unless
+    `no_default` is true, in which case it propagates.
+
+    Args:
+        keys: the path, one key or index per level.
+        coll: the outer mapping or sequence.
+        default: the value for a missing path.
+        no_default: raise instead of returning `default`.
+
+    Examples:
+        >>> get_in(["a", "b"], {"a": {"b": 1}}), get_in(["a", "x"], {"a": {}}, 0)
+        (1, 0)
+    """
