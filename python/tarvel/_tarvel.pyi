@@ -10,7 +10,7 @@
 # explicit union (`Some[int] | NothingType`) where a `match` must be exhaustive.
 from collections.abc import Callable, Hashable, Iterable, Iterator, Mapping, Sequence
 from types import GenericAlias
-from typing import Any, Generic, Never, NoReturn, ParamSpec, Protocol, Self, TypeVar, final, overload, type_check_only
+from typing import Any, Generic, Literal, Never, NoReturn, ParamSpec, Protocol, Self, TypeVar, final, overload, type_check_only
 
 from typing_extensions import disjoint_base
 
@@ -177,9 +177,6 @@ class Some(Option[_T_co]):
             Some('2')
         """
 
-    @overload
-    def and_then(self, f: Callable[[_T_co], Some[_U] | NothingType]) -> Some[_U] | NothingType: ...
-    @overload
     def and_then(self, f: Callable[[_T_co], Option[_U]]) -> Option[_U]:
         """Chain an optional-returning step: return `f(value)` as it is.
 
@@ -276,6 +273,7 @@ class NothingType(Option[Never]):
 
     def __new__(cls) -> Self: ...
     def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def __bool__(self) -> Literal[False]: ...
     def map(self, f: Callable[[Any], object]) -> NothingType:
         """Return `Nothing`; `f` is not called.
 
@@ -369,7 +367,12 @@ class NothingType(Option[Never]):
         """
 
 Nothing: NothingType
-"""The absent value, an instance of `NothingType` (compare with `==`, not `is`)."""
+"""The absent value, an instance of `NothingType` (compare with `==`, not `is`).
+
+Examples:
+    >>> first_opt([]) == Nothing
+    True
+"""
 
 # ---------------------------------------------------------------------------------------------
 # Result values
@@ -467,9 +470,6 @@ class Ok(Result[_T_co, Never]):
             Ok(1)
         """
 
-    @overload
-    def and_then(self, f: Callable[[_T_co], Ok[_U] | Err[_F]]) -> Ok[_U] | Err[_F]: ...
-    @overload
     def and_then(self, f: Callable[[_T_co], Result[_U, _F]]) -> Result[_U, _F]:
         """Chain a result-returning step: return `f(value)` as it is.
 
@@ -1271,12 +1271,24 @@ def pipe(
     /,
 ) -> _Z: ...
 @overload
-def pipe(data: Any, /, *funcs: Callable[[Any], Any]) -> Any:
+def pipe(
+    data: Any,
+    f1: Callable[[Any], Any],
+    f2: Callable[[Any], Any],
+    f3: Callable[[Any], Any],
+    f4: Callable[[Any], Any],
+    f5: Callable[[Any], Any],
+    f6: Callable[[Any], Any],
+    f7: Callable[[Any], Any],
+    /,
+    *funcs: Callable[[Any], Any],
+) -> Any:
     """Pass `data` through each function in turn: `pipe(x, f, g)` is `g(f(x))`. Eager.
 
     Args:
         data: the starting value.
-        *funcs: functions of one argument, applied left to right (typed up to six).
+        *funcs: functions of one argument, applied left to right (typed up to six; from
+            seven on the result is `Any`).
 
     Examples:
         >>> pipe(-5, abs, str)
