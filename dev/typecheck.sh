@@ -9,8 +9,8 @@ py=${1:?usage: dev/typecheck.sh PYTHON}
 tools="$root/build/tools"
 if [ ! -x "$tools/bin/mypy" ] || [ ! -x "$tools/bin/pyright" ]; then
   echo "typecheck: installing mypy and pyright into $tools"
-  "$py" -m venv "$tools"
-  "$tools/bin/python" -m pip install -q mypy pyright
+  [ -x "$tools/bin/python" ] || "$py" -m venv "$tools"
+  "$tools/bin/python" -m pip install -q mypy "pyright[nodejs]"
 fi
 # The directory holding the tarvel package that PYTHON imports.
 pkgroot=$("$py" -c 'import os, tarvel; print(os.path.dirname(os.path.dirname(os.path.abspath(tarvel.__file__))))')

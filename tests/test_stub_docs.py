@@ -59,3 +59,23 @@ def test_docstring_examples(name, doc):
     out = []
     runner.run(test, out=out.append)
     assert runner.failures == 0, "".join(out)
+
+
+DOCS_DIR = STUB.parents[2] / "docs"
+GUIDE_PAGES = sorted(DOCS_DIR.glob("*.md")) if DOCS_DIR.is_dir() else []
+
+
+@pytest.mark.parametrize("page", GUIDE_PAGES, ids=[p.name for p in GUIDE_PAGES])
+def test_guide_examples(page):
+    failures, tried = doctest.testfile(str(page), module_relative=False,
+                                       optionflags=doctest.ELLIPSIS)
+    assert tried > 0 and failures == 0
+
+
+@pytest.mark.skipif(not DOCS_DIR.is_dir(), reason="docs not shipped")
+def test_reference_lists_every_public_name():
+    listed = set()
+    for page in (DOCS_DIR / "reference").glob("*.md"):
+        listed.update(line.strip()[2:] for line in page.read_text().splitlines()
+                      if line.strip().startswith("- ") and line.startswith("        "))
+    assert sorted(set(public_names()) - listed) == []

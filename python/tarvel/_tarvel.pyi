@@ -140,11 +140,8 @@ class Option(_OptionMethods[_T_co]):
 class Some(Option[_T_co]):
     """A present value: `Some(value)`.
 
-    Equal to another `Some` holding an equal value; not hashable; pickles. Pattern-matches
-    as `case Some(v)`.
-
-    Args:
-        value: the value to wrap (any object, `None` included).
+    `value` is the value to wrap (any object, `None` included). Equal to another `Some`
+    holding an equal value; not hashable; pickles. Pattern-matches as `case Some(v)`.
 
     Examples:
         >>> Some(3).map(lambda x: x + 1)
@@ -425,11 +422,8 @@ class Result(_ResultMethods[_T_co, _E_co]):
 class Ok(Result[_T_co, Never]):
     """A successful outcome: `Ok(value)`.
 
-    Equal to another `Ok` holding an equal value; not hashable; pickles. Pattern-matches as
-    `case Ok(v)`.
-
-    Args:
-        value: the value of the successful computation.
+    `value` is the value of the successful computation. Equal to another `Ok` holding an
+    equal value; not hashable; pickles. Pattern-matches as `case Ok(v)`.
 
     Examples:
         >>> Ok(2).map(lambda x: x * 10)
@@ -537,11 +531,8 @@ class Ok(Result[_T_co, Never]):
 class Err(Result[Never, _E_co]):
     """A failed outcome: `Err(error)`, where `error` is any object (often an exception).
 
-    Equal to another `Err` holding an equal error; not hashable; pickles. Pattern-matches as
-    `case Err(e)`.
-
-    Args:
-        error: what went wrong.
+    `error` says what went wrong. Equal to another `Err` holding an equal error; not
+    hashable; pickles. Pattern-matches as `case Err(e)`.
 
     Examples:
         >>> Err("no such user").map(str.upper)
@@ -1012,8 +1003,9 @@ def partition(n: int, seq: Iterable[_T], pad: _D, /) -> Iterator[tuple[_T | _D, 
     Args:
         n: the tuple size; below 1 yields nothing.
         seq: any iterable.
-        *rest: at most one value, the pad: when given (even `None`) the last tuple is filled
-            up with it instead of being dropped. More values raise `TypeError`
+        pad: the optional third argument (`*rest` in the run-time signature, which takes at
+            most one value): when given, even as `None`, the last tuple is filled up with it
+            instead of being dropped. More values raise `TypeError`
             "partition takes at most 3 arguments".
 
     Examples:
@@ -1096,7 +1088,8 @@ def accumulate(binop: Callable[[_A, _T], _A], seq: Iterable[_T], initial: _A, /)
     Args:
         binop: a function of two arguments, the total so far and the next element.
         seq: any iterable.
-        *rest: at most one value, the initial total: yielded first, even for an empty `seq`
+        initial: the optional third argument (`*rest` in the run-time signature, which takes
+            at most one value), the starting total: yielded first, even for an empty `seq`
             (`None` counts as a value). More values raise `TypeError`
             "accumulate takes at most 3 arguments".
 
@@ -1147,17 +1140,13 @@ def unique(seq: Iterable[_T], key: Callable[[_T], Hashable] | None = None) -> It
 class curry(Generic[_R_co]):
     """Wrap `func` so that it can be called with its arguments in several calls.
 
-    Each call gathers arguments; when they bind the signature completely, `func` is called
-    and its result returned, otherwise a new `curry` holding them comes back (the object
-    called is never changed). Usable as a decorator. Pickles when `func` does.
+    `curry(func, *args, **kwargs)` wraps the callable `func`, gathering `args` and `kwargs`
+    at once. Each call gathers more; when the arguments bind `func`'s signature completely,
+    `func` is called and its result returned, otherwise a new `curry` holding them comes back
+    (the object called is never changed). Usable as a decorator. Pickles when `func` does.
 
     Types: for functions of one to four positional parameters each partial call is typed;
     other shapes (and keyword calls) fall back to `curry[R]` whose calls return `Any`.
-
-    Args:
-        func: the callable to wrap.
-        *args: positional arguments to gather now.
-        **kwargs: keyword arguments to gather now.
 
     Examples:
         >>> @curry
