@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds tarvel and runs the whole test suite on every CPython >= 3.11 found on this
-# machine, then once more on 3.13 against an AddressSanitizer + UBSan build.
+# machine; on 3.13 also the type checks (dev/typecheck.sh) and the documentation build
+# (dev/docs.sh); then the suite once more on 3.13 against an AddressSanitizer + UBSan build.
 # Needs only the interpreters and network access to PyPI; everything else is installed
 # into throwaway virtual environments under build/test/.
 set -uo pipefail
@@ -68,6 +69,17 @@ run_suite() {  # label python sanitize
 for v in $(printf '%s\n' "${!chosen[@]}" | sort -V); do
   run_suite "py$v" "${chosen[$v]}" OFF || failed+=("py$v")
 done
+# Once, on 3.13: the stubs against the module and the typed example (stubtest, mypy --strict,
+# pyright), then the documentation site with its examples. Both use the py3.13 install.
+if [ -x "$work/venv-py3.13/bin/python" ]; then
+  echo "=== py3.13: type checks"
+  bash "$root/dev/typecheck.sh" "$work/venv-py3.13/bin/python" || failed+=("typecheck")
+  echo "=== py3.13: documentation"
+  bash "$root/dev/docs.sh" "$work/venv-py3.13/bin/python" || failed+=("docs")
+else
+  echo "no CPython 3.13: type checks and documentation skipped" >&2
+  failed+=("typecheck/docs(no 3.13)")
+fi
 if [ -n "${chosen[3.13]:-}" ]; then
   run_suite "py3.13-asan" "${chosen[3.13]}" ON || failed+=("py3.13-asan")
 else
