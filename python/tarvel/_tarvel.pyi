@@ -585,8 +585,8 @@ class Err(Result[Never, _E_co]):
         """
 
     def unwrap(self) -> NoReturn:
-        """Raise: an exception payload is raised as it is (with a note), anything else as
-        `ValueError` "called `unwrap` on Err(...)".
+        """Raise `ValueError` "called `unwrap` on Err(...)" with the error's repr (also when
+        the error is an exception: read `.error` to re-raise it).
 
         Examples:
             >>> Err("bad").unwrap()
@@ -668,7 +668,7 @@ def nth_opt(n: int, seq: Iterable[_T]) -> Some[_T] | NothingType:
     """The element at position `n` as `Some`, or `Nothing` if there is none. Eager.
 
     Args:
-        n: the position, counted from 0; on a sequence a negative `n` counts from the end.
+        n: the position, counted from 0 (negative raises `OverflowError`).
         seq: any iterable; an iterator is advanced past position `n`.
 
     Examples:
