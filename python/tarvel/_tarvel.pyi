@@ -32,6 +32,7 @@ _Z = TypeVar("_Z")
 _R = TypeVar("_R")
 _R_co = TypeVar("_R_co", covariant=True)
 _Exc = TypeVar("_Exc", bound=BaseException)
+_M = TypeVar("_M")
 _P = ParamSpec("_P")
 
 __all__ = [
@@ -89,7 +90,19 @@ __all__ = [
     "thread_first",
     "thread_last",
     "flip",
+    "merge",
+    "merge_with",
+    "assoc",
+    "dissoc",
+    "assoc_in",
+    "update_in",
     "get_in",
+    "keymap",
+    "valmap",
+    "itemmap",
+    "keyfilter",
+    "valfilter",
+    "itemfilter",
 ]
 
 # ---------------------------------------------------------------------------------------------
@@ -1512,4 +1525,228 @@ def get_in(keys: Iterable[Any], coll: Any, default: Any = None, no_default: bool
     Examples:
         >>> get_in(["a", "b"], {"a": {"b": 1}}), get_in(["a", "x"], {"a": {}}, 0)
         (1, 0)
+    """
+
+# Every tool below builds a new mapping and never modifies its input. `factory`, when given,
+# is called with no arguments to make the (empty) result, which is then filled by item
+# assignment; `None` makes a `dict`.
+
+@overload
+def assoc(d: Mapping[_K, _V], key: _X, value: _Y, factory: None = None) -> dict[_K | _X, _V | _Y]: ...
+@overload
+def assoc(d: Mapping[Any, Any], key: Any, value: Any, factory: Callable[[], _M]) -> _M:
+    """A copy of `d` with `key` set to `value`. Eager.
+
+    Args:
+        d: the mapping to copy (read through `items()`).
+        key: the key to set.
+        value: its value.
+        factory: makes the empty result; `None` makes a `dict`.
+
+    Examples:
+        >>> assoc({"a": 1}, "b", 2)
+        {'a': 1, 'b': 2}
+    """
+
+@overload
+def dissoc(d: Mapping[_K, _V], *keys: object, factory: None = None) -> dict[_K, _V]: ...
+@overload
+def dissoc(d: Mapping[Any, Any], *keys: object, factory: Callable[[], _M]) -> _M:
+    """A copy of `d` without the given keys (missing keys are ignored). Eager.
+
+    Args:
+        d: the mapping to copy.
+        *keys: the keys to leave out; none gives a plain copy.
+        factory: keyword only; makes the empty result; `None` makes a `dict`.
+
+    Examples:
+        >>> dissoc({"a": 1, "b": 2}, "a", "z")
+        {'b': 2}
+    """
+
+@overload
+def assoc_in(d: Mapping[Any, Any], keys: Iterable[Any], value: Any, factory: None = None) -> dict[Any, Any]: ...
+@overload
+def assoc_in(d: Mapping[Any, Any], keys: Iterable[Any], value: Any, factory: Callable[[], _M]) -> _M:
+    """A copy of nested `d` with `value` stored at the path `keys`. Eager.
+
+    Mappings along the path are copied (never modified); missing levels, and values on the
+    path that are not mappings, become new mappings.
+
+    Args:
+        d: the outer mapping.
+        keys: the path, one key per level; must not be empty.
+        value: the value to store.
+        factory: makes each new mapping; `None` makes `dict`s.
+
+    Examples:
+        >>> assoc_in({"a": {"b": 1}}, ["a", "c"], 2)
+        {'a': {'b': 1, 'c': 2}}
+        >>> assoc_in({}, ["x", "y"], 1)
+        {'x': {'y': 1}}
+    """
+
+@overload
+def update_in(
+    d: Mapping[Any, Any], keys: Iterable[Any], func: Callable[[Any], Any], default: Any = None, factory: None = None
+) -> dict[Any, Any]: ...
+@overload
+def update_in(
+    d: Mapping[Any, Any], keys: Iterable[Any], func: Callable[[Any], Any], default: Any = None, *,
+    factory: Callable[[], _M],
+) -> _M:
+    """A copy of nested `d` with the value at the path replaced by `func(old)`. Eager.
+
+    Args:
+        d: the outer mapping.
+        keys: the path, one key per level; must not be empty.
+        func: a function of the old value (`default` where the path does not exist).
+        default: the old value for a missing path.
+        factory: makes each new mapping; `None` makes `dict`s.
+
+    Examples:
+        >>> update_in({"a": {"n": 1}}, ["a", "n"], lambda n: n + 1)
+        {'a': {'n': 2}}
+        >>> update_in({}, ["a"], len, default=[])
+        {'a': 0}
+    """
+
+@overload
+def merge(*dicts: Mapping[_K, _V], factory: None = None) -> dict[_K, _V]: ...
+@overload
+def merge(dicts: Iterable[Mapping[_K, _V]], /, *, factory: None = None) -> dict[_K, _V]: ...
+@overload
+def merge(*dicts: Any, factory: Callable[[], _M]) -> _M:
+    """Combine mappings into one; for a key in several, the last value wins. Eager.
+
+    Args:
+        *dicts: the mappings, in order; a single argument that is not a mapping (such as a
+            list of mappings) is taken as the sequence of mappings.
+        factory: keyword only; makes the empty result; `None` makes a `dict`.
+
+    Examples:
+        >>> merge({"a": 1}, {"a": 2, "b": 3})
+        {'a': 2, 'b': 3}
+    """
+
+@overload
+def merge_with(func: Callable[[list[_V]], _R], *dicts: Mapping[_K, _V], factory: None = None) -> dict[_K, _R]: ...
+@overload
+def merge_with(
+    func: Callable[[list[_V]], _R], dicts: Iterable[Mapping[_K, _V]], /, *, factory: None = None
+) -> dict[_K, _R]: ...
+@overload
+def merge_with(func: Callable[[list[Any]], Any], *dicts: Any, factory: Callable[[], _M]) -> _M:
+    """Combine mappings, resolving each key with `func(list of its values)`. Eager.
+
+    Keys come out in order of first appearance; `func` is called once per key.
+
+    Args:
+        func: a function of the `list` of a key's values, in input order.
+        *dicts: the mappings; a single non-mapping argument is taken as the sequence of
+            mappings.
+        factory: keyword only; makes the empty result; `None` makes a `dict`.
+
+    Examples:
+        >>> merge_with(sum, {"a": 1, "b": 2}, {"a": 3})
+        {'a': 4, 'b': 2}
+    """
+
+@overload
+def keymap(func: Callable[[_K], _X], d: Mapping[_K, _V], factory: None = None) -> dict[_X, _V]: ...
+@overload
+def keymap(func: Callable[[_K], Any], d: Mapping[_K, Any], factory: Callable[[], _M]) -> _M:
+    """A copy of `d` with every key replaced by `func(key)` (later items win on collision). Eager.
+
+    Args:
+        func: a function of the key.
+        d: the mapping.
+        factory: makes the empty result; `None` makes a `dict`.
+
+    Examples:
+        >>> keymap(str.upper, {"a": 1, "b": 2})
+        {'A': 1, 'B': 2}
+    """
+
+@overload
+def valmap(func: Callable[[_V], _Y], d: Mapping[_K, _V], factory: None = None) -> dict[_K, _Y]: ...
+@overload
+def valmap(func: Callable[[_V], Any], d: Mapping[Any, _V], factory: Callable[[], _M]) -> _M:
+    """A copy of `d` with every value replaced by `func(value)`. Eager.
+
+    Args:
+        func: a function of the value.
+        d: the mapping.
+        factory: makes the empty result; `None` makes a `dict`.
+
+    Examples:
+        >>> valmap(len, {"a": [1, 2], "b": []})
+        {'a': 2, 'b': 0}
+    """
+
+@overload
+def itemmap(func: Callable[[tuple[_K, _V]], tuple[_X, _Y]], d: Mapping[_K, _V], factory: None = None) -> dict[_X, _Y]: ...
+@overload
+def itemmap(func: Callable[[tuple[_K, _V]], Iterable[Any]], d: Mapping[_K, _V], factory: None = None) -> dict[Any, Any]: ...
+@overload
+def itemmap(func: Callable[[tuple[Any, Any]], Iterable[Any]], d: Mapping[Any, Any], factory: Callable[[], _M]) -> _M:
+    """A mapping of `func((key, value))` for every item; each result is a new key-value pair. Eager.
+
+    Args:
+        func: a function of the `(key, value)` tuple, returning a pair (any iterable of
+            exactly two elements).
+        d: the mapping.
+        factory: makes the empty result; `None` makes a `dict`.
+
+    Examples:
+        >>> itemmap(reversed, {"a": 1, "b": 2})
+        {1: 'a', 2: 'b'}
+    """
+
+@overload
+def keyfilter(predicate: Callable[[_K], object], d: Mapping[_K, _V], factory: None = None) -> dict[_K, _V]: ...
+@overload
+def keyfilter(predicate: Callable[[_K], object], d: Mapping[_K, Any], factory: Callable[[], _M]) -> _M:
+    """A copy of `d` with only the items whose key satisfies `predicate`. Eager.
+
+    Args:
+        predicate: a function of the key; its result is tested for truth.
+        d: the mapping.
+        factory: makes the empty result; `None` makes a `dict`.
+
+    Examples:
+        >>> keyfilter(lambda k: k > 1, {1: "a", 2: "b"})
+        {2: 'b'}
+    """
+
+@overload
+def valfilter(predicate: Callable[[_V], object], d: Mapping[_K, _V], factory: None = None) -> dict[_K, _V]: ...
+@overload
+def valfilter(predicate: Callable[[_V], object], d: Mapping[Any, _V], factory: Callable[[], _M]) -> _M:
+    """A copy of `d` with only the items whose value satisfies `predicate`. Eager.
+
+    Args:
+        predicate: a function of the value; its result is tested for truth.
+        d: the mapping.
+        factory: makes the empty result; `None` makes a `dict`.
+
+    Examples:
+        >>> valfilter(bool, {"a": 0, "b": 2})
+        {'b': 2}
+    """
+
+@overload
+def itemfilter(predicate: Callable[[tuple[_K, _V]], object], d: Mapping[_K, _V], factory: None = None) -> dict[_K, _V]: ...
+@overload
+def itemfilter(predicate: Callable[[tuple[_K, _V]], object], d: Mapping[_K, _V], factory: Callable[[], _M]) -> _M:
+    """A copy of `d` with only the items for which `predicate((key, value))` is true. Eager.
+
+    Args:
+        predicate: a function of the `(key, value)` tuple; its result is tested for truth.
+        d: the mapping.
+        factory: makes the empty result; `None` makes a `dict`.
+
+    Examples:
+        >>> itemfilter(lambda kv: kv[1] is None, {1: None, 2: 0})
+        {1: None}
     """

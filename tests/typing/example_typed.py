@@ -7,6 +7,7 @@ tests/test_typing_example.py, so every assert_type below is also a real call.
 from __future__ import annotations
 
 import operator
+from collections import OrderedDict
 from collections.abc import Callable, Iterator, Sequence
 from typing import Any, assert_type
 
@@ -21,6 +22,8 @@ from tarvel import (
     Some,
     accumulate,
     apply,
+    assoc,
+    assoc_in,
     complement,
     compose,
     compose_left,
@@ -29,6 +32,7 @@ from tarvel import (
     cons,
     count,
     curry,
+    dissoc,
     do,
     drop,
     excepts,
@@ -43,12 +47,18 @@ from tarvel import (
     identity,
     interleave,
     interpose,
+    itemfilter,
+    itemmap,
     iterate,
     juxt,
+    keyfilter,
+    keymap,
     last,
     last_opt,
     mapcat,
     memoize,
+    merge,
+    merge_with,
     nth,
     nth_opt,
     partition,
@@ -66,6 +76,9 @@ from tarvel import (
     thread_first,
     thread_last,
     unique,
+    update_in,
+    valfilter,
+    valmap,
 )
 
 # ---- optional values: annotations, narrowing, chaining
@@ -287,6 +300,31 @@ def function_demo() -> None:
 # ---- dictionary tools
 
 
+def swap(kv: tuple[str, int]) -> tuple[int, str]:
+    return kv[1], kv[0]
+
+
+def dict_tools_demo() -> None:
+    d = {"a": 1}
+    assert_type(assoc(d, "b", 2), dict[str, int])
+    assert_type(assoc(d, "b", 2, factory=OrderedDict[str, int]), OrderedDict[str, int])
+    assert_type(dissoc(d, "a"), dict[str, int])
+    assert_type(assoc_in({"a": {}}, ["a", "b"], 1), dict[Any, Any])
+    assert_type(update_in(d, ["a"], lambda n: n + 1), dict[Any, Any])
+    assert_type(merge(d, {"b": 2}), dict[str, int])
+    assert_type(merge([d, d]), dict[str, int])
+    assert_type(merge_with(sum, d, {"a": 2}), dict[str, int])
+    assert_type(keymap(str.upper, d), dict[str, int])
+    assert_type(valmap(str, d), dict[str, str])
+    assert_type(itemmap(swap, d), dict[int, str])
+    assert_type(keyfilter(lambda k: k != "a", d), dict[str, int])
+    assert_type(valfilter(lambda v: v > 0, d), dict[str, int])
+    assert_type(itemfilter(lambda kv: kv[1] > 0, d), dict[str, int])
+
+
+# ---- dictionary path access
+
+
 def dict_demo() -> None:
     assert get_in(["a", "b"], {"a": {"b": 1}}) == 1
     assert get_in(["a", "x"], {"a": {}}, 0, no_default=False) == 0
@@ -299,4 +337,5 @@ if __name__ == "__main__":
     sequence_demo()
     function_demo()
     dict_demo()
+    dict_tools_demo()
     print("typed example ran")

@@ -25,6 +25,7 @@ from tarvel import (
     pipe,
     take,
     unique,
+    valmap,
 )
 
 
@@ -63,4 +64,5 @@ def rejected() -> None:
     o: Option[int] = Some("x")  # type: ignore[arg-type]  # pyright: ignore[reportAssignmentType]
     r: Result[int, str] = Err(1)  # type: ignore[arg-type]  # pyright: ignore[reportAssignmentType]
     s: Some[int] = Nothing  # type: ignore[assignment]  # pyright: ignore[reportAssignmentType]
+    valmap(len, {"a": 1})  # type: ignore[arg-type]  # pyright: ignore[reportArgumentType]
     del n, o, r, s, bad
