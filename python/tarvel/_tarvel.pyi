@@ -56,7 +56,9 @@ __all__ = [
     "last",
     "nth",
     "get",
+    "isdistinct",
     "frequencies",
+    "topk",
     "peek",
     "take",
     "drop",
@@ -70,12 +72,18 @@ __all__ = [
     "sliding_window",
     "partition",
     "partition_all",
+    "merge_sorted",
+    "diff",
+    "groupby",
+    "countby",
+    "reduceby",
     "mapcat",
     "pluck",
     "remove",
     "accumulate",
     "iterate",
     "unique",
+    "join",
     "curry",
     "identity",
     "apply",
@@ -1142,6 +1150,196 @@ def unique(seq: Iterable[_T], key: Callable[[_T], Hashable] | None = None) -> It
         [3, 1, 2]
         >>> list(unique(["a", "B", "b"], key=str.lower))
         ['a', 'B']
+    """
+
+# ---------------------------------------------------------------------------------------------
+# Aggregations
+# ---------------------------------------------------------------------------------------------
+
+@overload
+def groupby(key: Callable[[_T], _K], seq: Iterable[_T]) -> dict[_K, list[_T]]: ...
+@overload
+def groupby(key: list[Any], seq: Iterable[_T]) -> dict[tuple[Any, ...], list[_T]]: ...
+@overload
+def groupby(key: Any, seq: Iterable[_T]) -> dict[Any, list[_T]]:
+    """Group the elements by key: a `dict` from each key value to the `list` of its elements. Eager.
+
+    Groups and their elements keep first-seen order.
+
+    Args:
+        key: a function of the element; or a `list` of indices/keys, giving a `tuple` key
+            per element; or any other value, used as one index or mapping key
+            (`element[key]`).
+        seq: any iterable.
+
+    Examples:
+        >>> groupby(len, ["a", "bb", "c"])
+        {1: ['a', 'c'], 2: ['bb']}
+        >>> groupby("kind", [{"kind": "x", "v": 1}, {"kind": "y", "v": 2}])
+        {'x': [{'kind': 'x', 'v': 1}], 'y': [{'kind': 'y', 'v': 2}]}
+    """
+
+@overload
+def countby(key: Callable[[_T], _K], seq: Iterable[_T]) -> dict[_K, int]: ...
+@overload
+def countby(key: list[Any], seq: Iterable[Any]) -> dict[tuple[Any, ...], int]: ...
+@overload
+def countby(key: Any, seq: Iterable[Any]) -> dict[Any, int]:
+    """Count the elements by key: a `dict` from each key value to how many elements have it. Eager.
+
+    Args:
+        key: a function of the element, a `list` of indices/keys (a `tuple` key), or one
+            index or mapping key, as for `groupby`.
+        seq: any iterable.
+
+    Examples:
+        >>> countby(lambda n: n % 2 == 0, [1, 2, 3, 4, 5])
+        {False: 3, True: 2}
+    """
+
+@overload
+def reduceby(key: Callable[[_T], _K], binop: Callable[[_T, _T], _T], seq: Iterable[_T]) -> dict[_K, _T]: ...
+@overload
+def reduceby(
+    key: Callable[[_T], _K], binop: Callable[[_A, _T], _A], seq: Iterable[_T], init: Callable[[], _A], /
+) -> dict[_K, _A]: ...
+@overload
+def reduceby(key: Callable[[_T], _K], binop: Callable[[_A, _T], _A], seq: Iterable[_T], init: _A, /) -> dict[_K, _A]: ...
+@overload
+def reduceby(key: Any, binop: Callable[[_T, _T], _T], seq: Iterable[_T]) -> dict[Any, _T]: ...
+@overload
+def reduceby(key: Any, binop: Callable[[_A, _T], _A], seq: Iterable[_T], init: Callable[[], _A], /) -> dict[Any, _A]: ...
+@overload
+def reduceby(key: Any, binop: Callable[[_A, _T], _A], seq: Iterable[_T], init: _A, /) -> dict[Any, _A]:
+    """Fold the elements of each key with `binop`: a `dict` from key value to result. Eager.
+
+    Args:
+        key: a function of the element, a `list` of indices/keys, or one index or mapping
+            key, as for `groupby`.
+        binop: a function of two arguments, the running total and the next element.
+        seq: any iterable.
+        init: the optional fourth argument (`*rest` in the run-time signature; positional
+            only, at most one value): each key's fold starts from it; a callable is called
+            once per new key for a fresh start value (such as `list`). Without it a key's
+            first element starts its fold. More values raise `TypeError`
+            "reduceby takes at most 4 arguments".
+
+    Examples:
+        >>> import operator
+        >>> reduceby(len, operator.add, ["a", "bb", "c", "dd"])
+        {1: 'ac', 2: 'bbdd'}
+        >>> reduceby(lambda n: n % 2, operator.add, [1, 2, 3, 4], 100)
+        {1: 104, 0: 106}
+    """
+
+def topk(k: int, seq: Iterable[_T], key: Callable[[_T], Any] | Any | None = None) -> tuple[_T, ...]:
+    """The `k` largest elements, largest first, as a tuple. Eager.
+
+    Elements that rank equal keep their input order. Integer buffers without a key are
+    ranked natively.
+
+    Args:
+        k: how many, >= 0 (negative raises `OverflowError`).
+        seq: any iterable of orderable elements (or of elements with orderable keys).
+        key: a function of the element, a `list` of indices/keys, or one index or mapping
+            key, as for `groupby`; only keys are compared. `None` compares the elements.
+
+    Examples:
+        >>> topk(2, [1, 5, 3, 5])
+        (5, 5)
+        >>> topk(2, ["a", "bbb", "cc", "ddd"], key=len)
+        ('bbb', 'ddd')
+    """
+
+@overload
+def join(
+    leftkey: Any, leftseq: Iterable[_A], rightkey: Any, rightseq: Iterable[_B],
+    left_default: None = None, right_default: None = None,
+) -> Iterator[tuple[_A, _B]]: ...
+@overload
+def join(
+    leftkey: Any, leftseq: Iterable[_A], rightkey: Any, rightseq: Iterable[_B],
+    left_default: _D, right_default: None = None,
+) -> Iterator[tuple[_A | _D, _B]]: ...
+@overload
+def join(
+    leftkey: Any, leftseq: Iterable[_A], rightkey: Any, rightseq: Iterable[_B],
+    left_default: None = None, *, right_default: _D,
+) -> Iterator[tuple[_A, _B | _D]]: ...
+@overload
+def join(
+    leftkey: Any, leftseq: Iterable[_A], rightkey: Any, rightseq: Iterable[_B],
+    left_default: _D, right_default: _F,
+) -> Iterator[tuple[_A | _D, _B | _F]]:
+    """Relate two collections by key, yielding `(left, right)` pairs. Lazy.
+
+    The left collection is indexed in full on the first step; the right one is streamed. The
+    kind of join follows from the defaults: none gives an inner join; `left_default` adds
+    `(left_default, r)` for each unmatched right element; `right_default` adds
+    `(l, right_default)` for each unmatched left element; both give a full outer join.
+    `None` counts as no default.
+
+    Args:
+        leftkey: the key of a left element: a function, a `list` of indices/keys, or one
+            index or mapping key, as for `groupby`.
+        leftseq: the left collection.
+        rightkey: the key of a right element, in the same forms.
+        rightseq: the right collection.
+        left_default: the stand-in for a missing left element.
+        right_default: the stand-in for a missing right element.
+
+    Examples:
+        >>> left, right = [(1, "a"), (2, "b")], [(1, "x"), (3, "y")]
+        >>> list(join(0, left, 0, right))
+        [((1, 'a'), (1, 'x'))]
+        >>> list(join(0, left, 0, right, left_default="-", right_default="-"))
+        [((1, 'a'), (1, 'x')), ('-', (3, 'y')), ((2, 'b'), '-')]
+    """
+
+def diff(
+    *seqs: Iterable[_T], default: Any = ..., key: Callable[[_T], Any] | None = None, **kwargs: Any
+) -> Iterator[tuple[_T, ...]]:
+    """The positions at which two or more sequences differ, as tuples of their elements. Lazy.
+
+    Args:
+        *seqs: the sequences, two or more; a single `list` argument is taken as the list of
+            sequences. Fewer than two raise `TypeError`
+            "Too few sequences given (min 2 required)".
+        default: keyword only; when given, shorter sequences are padded with it; otherwise
+            the shortest one ends the comparison.
+        key: keyword only; compare `key(element)` instead of the elements.
+        **kwargs: other keywords are ignored.
+
+    Examples:
+        >>> list(diff([1, 2, 3], [1, 2, 10]))
+        [(3, 10)]
+        >>> list(diff([1, 2, 3], [1, 2], default=None))
+        [(3, None)]
+    """
+
+def isdistinct(seq: Iterable[Hashable]) -> bool:
+    """`True` when no element occurs twice (by hash and `==`). Eager; stops at the first repeat.
+
+    Integer buffers are checked natively.
+
+    Args:
+        seq: any iterable of hashable elements.
+
+    Examples:
+        >>> isdistinct([1, 2, 3]), isdistinct("hello")
+        (True, False)
+    """
+
+def merge_sorted(*seqs: Iterable[_T], key: Callable[[_T], Any] | None = None) -> Iterator[_T]:
+    """Merge sorted inputs into one sorted stream. Lazy.
+
+    Args:
+        *seqs: iterables, each sorted (by `key` when given).
+        key: keyword only; the sort key; `None` compares the elements.
+
+    Examples:
+        >>> list(merge_sorted([1, 4], [2, 3], [0]))
+        [0, 1, 2, 3, 4]
     """
 
 # ---------------------------------------------------------------------------------------------

@@ -31,7 +31,9 @@ from tarvel import (
     concatv,
     cons,
     count,
+    countby,
     curry,
+    diff,
     dissoc,
     do,
     drop,
@@ -44,12 +46,15 @@ from tarvel import (
     get_in,
     get_in_opt,
     get_opt,
+    groupby,
     identity,
     interleave,
     interpose,
+    isdistinct,
     itemfilter,
     itemmap,
     iterate,
+    join,
     juxt,
     keyfilter,
     keymap,
@@ -58,6 +63,7 @@ from tarvel import (
     mapcat,
     memoize,
     merge,
+    merge_sorted,
     merge_with,
     nth,
     nth_opt,
@@ -67,6 +73,7 @@ from tarvel import (
     peek_opt,
     pipe,
     pluck,
+    reduceby,
     remove,
     second,
     sliding_window,
@@ -75,6 +82,7 @@ from tarvel import (
     take_nth,
     thread_first,
     thread_last,
+    topk,
     unique,
     update_in,
     valfilter,
@@ -297,6 +305,33 @@ def function_demo() -> None:
     assert_type(flip(scale)(2.0)(3.0), float)
 
 
+# ---- aggregations
+
+
+def add_word(acc: list[str], word: str) -> list[str]:
+    return acc + [word]
+
+
+def aggregation_demo() -> None:
+    words = ["a", "bb", "c"]
+    assert_type(groupby(len, words), dict[int, list[str]])
+    assert_type(groupby([0], [(1, 2)]), dict[tuple[Any, ...], list[tuple[int, int]]])
+    assert_type(countby(len, words), dict[int, int])
+    assert_type(reduceby(len, operator.add, words), dict[int, str])
+    assert_type(reduceby(len, lambda acc, w: acc + len(w), words, 0), dict[int, int])
+    assert_type(reduceby(len, add_word, words, list[str]), dict[int, list[str]])
+    assert_type(topk(2, [3, 1, 2]), tuple[int, ...])
+    assert_type(topk(1, words, key=len), tuple[str, ...])
+    left, right = [(1, "a")], [(1, 2.0)]
+    assert_type(join(0, left, 0, right), Iterator[tuple[tuple[int, str], tuple[int, float]]])
+    assert_type(join(0, left, 0, right, left_default=None, right_default="-"),
+                Iterator[tuple[tuple[int, str], tuple[int, float] | str]])
+    assert_type(diff([1, 2], [1, 3]), Iterator[tuple[int, ...]])
+    assert_type(isdistinct(words), bool)
+    assert_type(merge_sorted([1, 3], [2]), Iterator[int])
+    assert list(merge_sorted([1, 3], [2], key=lambda x: x)) == [1, 2, 3]
+
+
 # ---- dictionary tools
 
 
@@ -338,4 +373,5 @@ if __name__ == "__main__":
     function_demo()
     dict_demo()
     dict_tools_demo()
+    aggregation_demo()
     print("typed example ran")

@@ -20,6 +20,7 @@ from tarvel import (
     flip,
     frequencies,
     get,
+    groupby,
     juxt,
     memoize,
     pipe,
@@ -65,4 +66,5 @@ def rejected() -> None:
     r: Result[int, str] = Err(1)  # type: ignore[arg-type]  # pyright: ignore[reportAssignmentType]
     s: Some[int] = Nothing  # type: ignore[assignment]  # pyright: ignore[reportAssignmentType]
     valmap(len, {"a": 1})  # type: ignore[arg-type]  # pyright: ignore[reportArgumentType]
+    groupby(len, 5)  # type: ignore[call-overload]  # pyright: ignore[reportCallIssue, reportArgumentType]
     del n, o, r, s, bad
