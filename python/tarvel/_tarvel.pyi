@@ -10,7 +10,7 @@
 # explicit union (`Some[int] | NothingType`) where a `match` must be exhaustive.
 from collections.abc import Callable, Hashable, Iterable, Iterator, Mapping, Sequence
 from types import GenericAlias
-from typing import Any, Generic, Literal, Never, NoReturn, ParamSpec, Protocol, Self, TypeVar, final, overload, type_check_only
+from typing import Any, Generic, Literal, Never, NoReturn, ParamSpec, Protocol, Self, SupportsIndex, TypeVar, final, overload, type_check_only
 
 from typing_extensions import disjoint_base
 
@@ -111,6 +111,7 @@ __all__ = [
     "keyfilter",
     "valfilter",
     "itemfilter",
+    "Iter",
 ]
 
 # ---------------------------------------------------------------------------------------------
@@ -1948,3 +1949,259 @@ def itemfilter(predicate: Callable[[tuple[_K, _V]], object], d: Mapping[_K, _V],
         >>> itemfilter(lambda kv: kv[1] is None, {1: None, 2: 0})
         {1: None}
     """
+
+# ---------------------------------------------------------------------------------------------
+# Fluent iterator
+# ---------------------------------------------------------------------------------------------
+
+@final
+class Iter(Generic[_T]):
+    """A fluent wrapper around any iterable whose methods chain the sequence tools.
+
+    Lazy methods return a new `Iter` around the lazy result of the matching tool; terminal
+    methods return a plain value. `Iter` adds no state beyond the wrapped object and never
+    copies it: over an iterator, each terminal method consumes it. An `Iter` is iterable but
+    not an iterator (`iter(Iter(x))` is `iter(x)`).
+
+    `inner` is any iterable (not checked at construction).
+
+    Examples:
+        >>> Iter(range(10)).filter(lambda x: x % 2).map(str).take(2).collect()
+        ['1', '3']
+        >>> Iter([3, 1, 3, 2]).unique().collect()
+        [3, 1, 2]
+    """
+
+    def __new__(cls, inner: Iterable[_T]) -> Iter[_T]: ...
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def __iter__(self) -> Iterator[_T]: ...
+    def map(self, f: Callable[[_T], _U]) -> Iter[_U]:
+        """`f(element)` for every element. Lazy (the built-in `map`).
+
+        Args:
+            f: a function of one argument.
+
+        Examples:
+            >>> Iter([1, 2]).map(str).collect()
+            ['1', '2']
+        """
+
+    def filter(self, f: Callable[[_T], object] | None) -> Iter[_T]:
+        """The elements for which `f(element)` is true. Lazy (the built-in `filter`).
+
+        Args:
+            f: a predicate; `None` keeps the truthy elements.
+
+        Examples:
+            >>> Iter([0, 1, 2]).filter(None).collect()
+            [1, 2]
+        """
+
+    def unique(self, key: Callable[[_T], Hashable] | None = None) -> Iter[_T]:
+        """The elements not seen before, keeping the first of each. Lazy (see `unique`).
+
+        Args:
+            key: a function giving the identity to compare; `None` compares the elements
+                (and keeps the integer-buffer fast path).
+
+        Examples:
+            >>> Iter("abca").unique().collect()
+            ['a', 'b', 'c']
+        """
+
+    def take(self, n: SupportsIndex) -> Iter[_T]:
+        """The first `n` elements. Lazy.
+
+        Args:
+            n: how many, >= 0 (negative raises `OverflowError`).
+
+        Examples:
+            >>> Iter(range(5)).take(2).collect()
+            [0, 1]
+        """
+
+    def drop(self, n: SupportsIndex) -> Iter[_T]:
+        """All but the first `n` elements. Lazy.
+
+        Args:
+            n: how many to skip, >= 0 (negative raises `OverflowError`).
+
+        Examples:
+            >>> Iter([1, 2, 3]).drop(1).collect()
+            [2, 3]
+        """
+
+    def sliding_window(self, n: SupportsIndex) -> Iter[tuple[_T, ...]]:
+        """Overlapping windows of `n` consecutive elements. Lazy (see `sliding_window`).
+
+        Args:
+            n: the window size, >= 0.
+
+        Examples:
+            >>> Iter([1, 2, 3]).sliding_window(2).collect()
+            [(1, 2), (2, 3)]
+        """
+
+    def partition_all(self, n: SupportsIndex) -> Iter[tuple[_T, ...]]:
+        """Tuples of `n` elements, the last possibly shorter. Lazy (see `partition_all`).
+
+        Args:
+            n: the tuple size, >= 0.
+
+        Examples:
+            >>> Iter("abc").partition_all(2).collect()
+            [('a', 'b'), ('c',)]
+        """
+
+    def flat_map(self, f: Callable[[_T], Iterable[_U]]) -> Iter[_U]:
+        """Apply `f` to each element and concatenate the results. Lazy (see `mapcat`).
+
+        Args:
+            f: a function from an element to an iterable.
+
+        Examples:
+            >>> Iter([1, 2]).flat_map(lambda x: [x] * x).collect()
+            [1, 2, 2]
+        """
+
+    @overload
+    def pluck(self, ind: list[Any]) -> Iter[tuple[Any, ...]]: ...
+    # Iter is invariant, so the common element types are named one by one.
+    @overload
+    def pluck(self: Iter[dict[_K, _V]], ind: _K) -> Iter[_V]: ...
+    @overload
+    def pluck(self: Iter[Mapping[_K, _V]], ind: _K) -> Iter[_V]: ...
+    @overload
+    def pluck(self: Iter[list[_U]], ind: int) -> Iter[_U]: ...
+    @overload
+    def pluck(self: Iter[tuple[_U, ...]], ind: int) -> Iter[_U]: ...
+    @overload
+    def pluck(self: Iter[Sequence[_U]], ind: int) -> Iter[_U]: ...
+    @overload
+    def pluck(self, ind: Any) -> Iter[Any]:
+        """`element[ind]` for every element, without default. Lazy (see `pluck`).
+
+        Args:
+            ind: a key or index; a `list` of them gives a tuple per element.
+
+        Examples:
+            >>> Iter([{"n": 1}, {"n": 2}]).pluck("n").collect()
+            [1, 2]
+        """
+
+    def interpose(self, el: _U) -> Iter[_T | _U]:
+        """The elements with `el` between every two. Lazy; an empty input yields nothing.
+
+        Args:
+            el: the separator.
+
+        Examples:
+            >>> Iter([1, 2]).interpose(0).collect(), Iter([]).interpose(0).collect()
+            ([1, 0, 2], [])
+        """
+
+    def accumulate(self, binop: Callable[[_T, _T], _T]) -> Iter[_T]:
+        """Running results of `binop`. Lazy (see `accumulate`, without an initial value).
+
+        Args:
+            binop: a function of the total so far and the next element.
+
+        Examples:
+            >>> Iter([1, 2, 3]).accumulate(lambda a, b: a + b).collect()
+            [1, 3, 6]
+        """
+
+    def collect(self) -> list[_T]:
+        """All elements as a `list`. Eager.
+
+        Examples:
+            >>> Iter(range(3)).collect()
+            [0, 1, 2]
+        """
+
+    @overload
+    def reduce(self, binop: Callable[[_T, _T], _T]) -> _T: ...
+    @overload
+    def reduce(self, binop: Callable[[_U, _T], _U], initial: _U, /) -> _U:
+        """Fold the elements with `binop` (`functools.reduce`). Eager.
+
+        Args:
+            binop: a function of the total so far and the next element.
+            initial: the optional second argument (`*rest` in the run-time signature, at
+                most one value): the starting total. Without it an empty input raises
+                `TypeError`. More values raise `TypeError` "reduce takes at most 2
+                arguments".
+
+        Examples:
+            >>> import operator
+            >>> Iter([1, 2, 3]).reduce(operator.add), Iter([]).reduce(operator.add, 0)
+            (6, 0)
+        """
+
+    def count(self) -> int:
+        """The number of elements (see `count`). Eager.
+
+        Examples:
+            >>> Iter(x for x in "abc").count()
+            3
+        """
+
+    def frequencies(self) -> dict[_T, int]:
+        """Count each distinct element (see `frequencies`). Eager.
+
+        Examples:
+            >>> Iter(["a", "b", "a"]).frequencies()
+            {'a': 2, 'b': 1}
+        """
+
+    @overload
+    def group_by(self, key: Callable[[_T], _K]) -> dict[_K, list[_T]]: ...
+    @overload
+    def group_by(self, key: list[Any]) -> dict[tuple[Any, ...], list[_T]]: ...
+    @overload
+    def group_by(self, key: Any) -> dict[Any, list[_T]]:
+        """Group the elements by key (see `groupby`). Eager.
+
+        Args:
+            key: a function of the element, a `list` of indices/keys, or one index or
+                mapping key.
+
+        Examples:
+            >>> Iter(["a", "bb", "c"]).group_by(len)
+            {1: ['a', 'c'], 2: ['bb']}
+        """
+
+    def to_dict(self: Iter[tuple[_K, _V]]) -> dict[_K, _V]:
+        """A `dict` of the `(key, value)` pairs (the built-in `dict`). Eager.
+
+        Examples:
+            >>> Iter([("a", 1), ("b", 2)]).to_dict()
+            {'a': 1, 'b': 2}
+        """
+
+    def first(self) -> Some[_T] | NothingType:
+        """The first element as `Some`, or `Nothing` (see `first_opt`). Eager.
+
+        Examples:
+            >>> Iter([5, 6]).first(), Iter([]).first()
+            (Some(5), Nothing)
+        """
+
+    def last(self) -> Some[_T] | NothingType:
+        """The last element as `Some`, or `Nothing` (see `last_opt`). Eager.
+
+        Examples:
+            >>> Iter([5, 6]).last()
+            Some(6)
+        """
+
+    def nth(self, i: SupportsIndex) -> Some[_T] | NothingType:
+        """The element at position `i` as `Some`, or `Nothing` (see `nth_opt`). Eager.
+
+        Args:
+            i: the position, >= 0 (negative raises `OverflowError`).
+
+        Examples:
+            >>> Iter([5, 6]).nth(1), Iter([5]).nth(3)
+            (Some(6), Nothing)
+        """

@@ -13,6 +13,7 @@ from typing import Any, assert_type
 
 from tarvel import (
     Err,
+    Iter,
     NativeIter,
     Nothing,
     NothingType,
@@ -357,6 +358,36 @@ def dict_tools_demo() -> None:
     assert_type(itemfilter(lambda kv: kv[1] > 0, d), dict[str, int])
 
 
+# ---- fluent iterator
+
+
+def parity(x: int) -> int:
+    return x % 2
+
+
+def iter_demo() -> None:
+    it = Iter([3, 1, 3, 2])
+    assert_type(it, Iter[int])
+    assert_type(it.map(str).collect(), list[str])
+    assert_type(it.filter(lambda x: x > 1).unique().take(2).drop(0).collect(), list[int])
+    assert_type(it.sliding_window(2).collect(), list[tuple[int, ...]])
+    assert_type(it.partition_all(2).collect(), list[tuple[int, ...]])
+    assert_type(it.flat_map(lambda x: [x, x]).collect(), list[int])
+    assert_type(Iter([{"n": 1}]).pluck("n").collect(), list[int])
+    assert_type(it.interpose(0.5).collect(), list[int | float])
+    assert_type(it.accumulate(operator.add).collect(), list[int])
+    assert_type(it.reduce(operator.add), int)
+    assert_type(it.reduce(lambda acc, x: acc + str(x), ""), str)
+    assert_type(it.count(), int)
+    assert_type(it.frequencies(), dict[int, int])
+    assert_type(it.group_by(parity), dict[int, list[int]])
+    assert_type(Iter([("a", 1)]).to_dict(), dict[str, int])
+    assert_type(it.first(), Some[int] | NothingType)
+    assert_type(it.last(), Some[int] | NothingType)
+    assert_type(it.nth(1), Some[int] | NothingType)
+    assert list(Iter("ab")) == ["a", "b"]
+
+
 # ---- dictionary path access
 
 
@@ -374,4 +405,5 @@ if __name__ == "__main__":
     dict_demo()
     dict_tools_demo()
     aggregation_demo()
+    iter_demo()
     print("typed example ran")

@@ -7,6 +7,7 @@ Never run.
 
 from tarvel import (
     Err,
+    Iter,
     Nothing,
     Option,
     Result,
@@ -67,4 +68,6 @@ def rejected() -> None:
     s: Some[int] = Nothing  # type: ignore[assignment]  # pyright: ignore[reportAssignmentType]
     valmap(len, {"a": 1})  # type: ignore[arg-type]  # pyright: ignore[reportArgumentType]
     groupby(len, 5)  # type: ignore[call-overload]  # pyright: ignore[reportCallIssue, reportArgumentType]
+    Iter([1]).map(is_big).collect()[0].upper()  # type: ignore[attr-defined]  # pyright: ignore[reportAttributeAccessIssue, reportUnknownMemberType]
+    Iter([1]).to_dict()  # type: ignore[misc]  # pyright: ignore[reportAttributeAccessIssue, reportUnknownMemberType]
     del n, o, r, s, bad
