@@ -4,6 +4,8 @@
 #include "utils/binder.hpp"
 #include "utils/registry.hpp"
 
+#include <cstring>
+
 namespace {
 
 using tv::Ref;
@@ -47,12 +49,18 @@ int add_name(PyObject* module, const char* name, PyObject* value) {
     return PyObject_SetAttr(module, key.get(), value);
 }
 
+const tv::Entry* find_entry(const char* name) {
+    for (const tv::Entry& e : tv::registered_entries())
+        if (std::strcmp(e.name, name) == 0) return &e;
+    return nullptr;
+}
+
 int exec_module(PyObject* module) {
     Ref modname = tv::steal(PyModule_GetNameObject(module));
     if (!modname) return -1;
     for (const char* name : kOrder) {
         bool internal = name[0] == '#';
-        const tv::Entry* e = tv::find_entry(name);
+        const tv::Entry* e = find_entry(name);
         if (!e) continue;
         Ref value;
         if (e->fn)
@@ -64,6 +72,13 @@ int exec_module(PyObject* module) {
             return -1;
         }
         if (!internal && add_name(module, name, value.get()) < 0) return -1;
+    }
+    // Every class with declared methods has been created by now; one whose table nobody
+    // read carries a misspelt class name.
+    if (const char* owner = tv::unread_method_owner()) {
+        PyErr_Format(PyExc_ImportError,
+                     "tarvel._tarvel: '%s' has methods declared but no type reads them", owner);
+        return -1;
     }
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "option/box.hpp"
 
+#include "utils/registry.hpp"
+
 #include <cstddef>
 #include <new>
 #include <utility>
@@ -146,7 +148,9 @@ PyTypeObject* make_box_type(BoxKind& k) noexcept {
     return (PyTypeObject*)t.release();
 }
 
-PyTypeObject* make_namespace_type(const char* qualname, PyMethodDef* methods) noexcept {
+PyTypeObject* make_namespace_type(const char* qualname, const char* cls) noexcept {
+    PyMethodDef* methods = class_methods(cls, {kClassGetItem});
+    if (!methods) return nullptr;
     PyType_Slot slots[] = {
         {Py_tp_methods, methods},
         {0, nullptr},

@@ -105,14 +105,9 @@ PyObject* reduce_with_state(PyObject* self, PyObject* args) noexcept;
 // __reduce__ of the payload types: (type(self), (payload,)[, dict]).
 PyObject* box_reduce(PyObject* self, PyObject*) noexcept;
 
-// A method definition with extra flags (METH_STATIC for the namespaces' constructors).
-inline PyMethodDef with_flags(PyMethodDef d, int flags) {
-    d.ml_flags |= flags;
-    return d;
-}
-
-// A namespace type: no instances, only static methods (and __class_getitem__).
-PyTypeObject* make_namespace_type(const char* qualname, PyMethodDef* methods) noexcept;
+// A namespace type: no instances, only the static methods declared for class `cls` (and
+// __class_getitem__).
+PyTypeObject* make_namespace_type(const char* qualname, const char* cls) noexcept;
 
 // Adds a class attribute to a freshly created (immutable) type.
 bool set_class_attr(PyTypeObject* tp, const char* name, PyObject* value) noexcept;

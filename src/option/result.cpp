@@ -111,20 +111,11 @@ namespace tv::opt {
 
 PyTypeObject* ok_type() noexcept {
     if (g_ok) return g_ok;
-    static PyMethodDef methods[] = {
-        Ok_map_m::decl.def,
-        Ok_map_err_m::decl.def,
-        Ok_and_then_m::decl.def,
-        Ok_unwrap_m::decl.def,
-        Ok_unwrap_or_m::decl.def,
-        Ok_ok_m::decl.def,
-        Ok_err_m::decl.def,
-        Ok_is_ok_m::decl.def,
-        Ok_is_err_m::decl.def,
+    PyMethodDef* methods = class_methods("Ok", {
         {"__reduce__", (PyCFunction)box_reduce, METH_NOARGS, nullptr},
         kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
+    });
+    if (!methods) return nullptr;
     static BoxKind kind = {
         "tarvel._tarvel.Ok", "Ok(value)\n--\n\n", "value", true, methods,
         ok_richcompare, ok_repr, payload_tp_new<ok_sig>, payload_vectorcall<ok_sig>, {},
@@ -135,20 +126,11 @@ PyTypeObject* ok_type() noexcept {
 
 PyTypeObject* err_type() noexcept {
     if (g_err) return g_err;
-    static PyMethodDef methods[] = {
-        Err_map_m::decl.def,
-        Err_map_err_m::decl.def,
-        Err_and_then_m::decl.def,
-        Err_unwrap_m::decl.def,
-        Err_unwrap_or_m::decl.def,
-        Err_ok_m::decl.def,
-        Err_err_m::decl.def,
-        Err_is_ok_m::decl.def,
-        Err_is_err_m::decl.def,
+    PyMethodDef* methods = class_methods("Err", {
         {"__reduce__", (PyCFunction)box_reduce, METH_NOARGS, nullptr},
         kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
+    });
+    if (!methods) return nullptr;
     static BoxKind kind = {
         "tarvel._tarvel.Err", "Err(error)\n--\n\n", "error", false, methods,
         err_richcompare, err_repr, payload_tp_new<err_sig>, payload_vectorcall<err_sig>, {},
@@ -170,12 +152,7 @@ PyObject* make_err(PyObject*) {
 }
 
 PyObject* make_result(PyObject*) {
-    static PyMethodDef methods[] = {
-        with_flags(Result_of_m::decl.def, METH_STATIC),
-        kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
-    return (PyObject*)make_namespace_type("tarvel._tarvel.Result", methods);
+    return (PyObject*)make_namespace_type("tarvel._tarvel.Result", "Result");
 }
 
 }  // namespace

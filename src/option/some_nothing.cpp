@@ -174,12 +174,7 @@ PyObject* make_nothing_type(PyObject*) {
 }
 
 PyObject* make_option(PyObject*) {
-    static PyMethodDef methods[] = {
-        with_flags(Option_of_m::decl.def, METH_STATIC),
-        kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
-    return (PyObject*)make_namespace_type("tarvel._tarvel.Option", methods);
+    return (PyObject*)make_namespace_type("tarvel._tarvel.Option", "Option");
 }
 
 // The module attribute: one ordinary instance, made at import.
@@ -189,20 +184,11 @@ PyObject* make_nothing_instance(PyObject*) { return nothing(); }
 
 PyTypeObject* some_type() noexcept {
     if (g_some) return g_some;
-    static PyMethodDef methods[] = {
-        Some_map_m::decl.def,
-        Some_and_then_m::decl.def,
-        Some_filter_m::decl.def,
-        Some_unwrap_m::decl.def,
-        Some_unwrap_or_m::decl.def,
-        Some_unwrap_or_else_m::decl.def,
-        Some_ok_or_m::decl.def,
-        Some_is_some_m::decl.def,
-        Some_is_none_m::decl.def,
+    PyMethodDef* methods = class_methods("Some", {
         {"__reduce__", (PyCFunction)box_reduce, METH_NOARGS, nullptr},
         kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
+    });
+    if (!methods) return nullptr;
     static BoxKind kind = {
         "tarvel._tarvel.Some", "Some(value)\n--\n\n", "value", true, methods,
         some_richcompare, some_repr, payload_tp_new<some_sig>, payload_vectorcall<some_sig>, {},
@@ -213,20 +199,11 @@ PyTypeObject* some_type() noexcept {
 
 PyTypeObject* nothing_type() noexcept {
     if (g_nothing) return g_nothing;
-    static PyMethodDef methods[] = {
-        NothingType_map_m::decl.def,
-        NothingType_and_then_m::decl.def,
-        NothingType_filter_m::decl.def,
-        NothingType_unwrap_m::decl.def,
-        NothingType_unwrap_or_m::decl.def,
-        NothingType_unwrap_or_else_m::decl.def,
-        NothingType_ok_or_m::decl.def,
-        NothingType_is_some_m::decl.def,
-        NothingType_is_none_m::decl.def,
+    PyMethodDef* methods = class_methods("NothingType", {
         {"__reduce__", (PyCFunction)nothing_reduce, METH_NOARGS, nullptr},
         kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
+    });
+    if (!methods) return nullptr;
     static PyType_Slot slots[] = {
         {Py_tp_doc, (void*)"NothingType()\n--\n\n"},
         {Py_tp_dealloc, (void*)nothing_dealloc},

@@ -45,7 +45,10 @@ Sig::Sig(const char* text, const char* owner, std::initializer_list<ConvSpec> co
         size_t comma = list.find(", ");
         std::string_view item = list.substr(0, comma);
         list = comma == list.npos ? std::string_view() : list.substr(comma + 2);
-        if (item == "$self") continue;
+        if (item == "$self") {
+            bound_ = true;
+            continue;
+        }
         if (item.substr(0, 2) == "**") {
             varkw_ = true;
             continue;
@@ -282,7 +285,9 @@ FnDecl::FnDecl(const char* text, const char* owner, Body b, PyCFunction fast, Py
         def.ml_meth = fast;
         def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
     }
-    if (!owner && registered) register_function(this);
+    if (owner && !sig.bound()) def.ml_flags |= METH_STATIC;
+    if (owner) register_method(owner, &def);
+    else if (registered) register_function(this);
 }
 
 }  // namespace tv
