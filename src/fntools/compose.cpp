@@ -10,8 +10,6 @@ namespace tv::fn {
 
 namespace {
 
-PyTypeObject* compose_type = nullptr;
-
 // The first function takes the call's arguments as they came; each later one takes the
 // previous result.
 PyObject* compose_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
@@ -33,31 +31,16 @@ PyObject* compose_reduce(PyObject* self, PyObject*) {
     return reduce_to("compose_left", PyList_AsTuple(funcs.get()));
 }
 
-PyObject* make_compose_type() {
-    static PyMemberDef members[] = {TV_VECTORCALL_MEMBER(FuncsObject), {nullptr, 0, 0, 0, nullptr}};
-    static PyMethodDef methods[] = {
-        {"__reduce__", (PyCFunction)compose_reduce, METH_NOARGS, nullptr},
-        {nullptr, nullptr, 0, nullptr},
-    };
-    static PyType_Slot slots[] = {
-        {Py_tp_dealloc, (void*)funcs_dealloc},
-        {Py_tp_traverse, (void*)funcs_traverse},
-        {Py_tp_clear, (void*)funcs_clear},
-        {Py_tp_call, (void*)PyVectorcall_Call},
-        {Py_tp_methods, methods},
-        {Py_tp_members, members},
-        {0, nullptr},
-    };
-    static PyType_Spec spec = {"tarvel._tarvel.Compose", kFuncsBase, sizeof(PyObject*),
-                               TV_CALLABLE_FLAGS | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-    return type_once(compose_type, spec);
+PyTypeObject* compose_type() {
+    static PyTypeObject* type = nullptr;
+    return callable_type(type, funcs_kind("tarvel._tarvel.Compose", compose_reduce));
 }
 
 PyObject* compose_impl(const Args& a, bool reverse) {
     if (a.nrest == 0) return PyCFunction_New(identity_def(), nullptr);
-    Ref tp = steal(make_compose_type());
+    PyTypeObject* tp = compose_type();
     if (!tp) return nullptr;
-    return funcs_new((PyTypeObject*)tp.get(), compose_call, a.rest, a.nrest, reverse);
+    return funcs_new(tp, compose_call, a.rest, a.nrest, reverse);
 }
 
 // Each form is a callable or a tuple (callable, extra...); the running value goes first or

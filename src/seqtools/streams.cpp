@@ -13,6 +13,13 @@
 
 namespace tv::seq {
 
+namespace {
+
+CachedAttr CHAIN_FROM_ITERABLE{"itertools", "chain.from_iterable", {}};
+CachedAttr BUILTINS_MAP{"builtins", "map", {}};
+
+}  // namespace
+
 PyObject* concat_impl(PyObject* seqs) {
     PyObject* chain = cached_attr(CHAIN_FROM_ITERABLE);
     if (!chain) return nullptr;
@@ -49,10 +56,7 @@ public:
                 ++pos_;
                 return x;
             }
-            if (PyErr_Occurred()) {
-                if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
-                PyErr_Clear();
-            }
+            if (!reached_end()) return nullptr;
             // Out of the array before it is released: its __del__ may run Python code.
             Ref dead = std::move(s.it);
             its_.erase(its_.begin() + (std::ptrdiff_t)pos_);

@@ -145,17 +145,6 @@ bool too_many(const char* display, int nreq, int npos, Py_ssize_t n) {
     return false;
 }
 
-bool add_note(const std::string& pname) {
-    PyObject* exc = PyErr_GetRaisedException();
-    if (!exc) return false;
-    PyObject* note = PyUnicode_FromFormat("while processing '%s'", pname.c_str());
-    PyObject* r = note ? PyObject_CallMethod(exc, "add_note", "O", note) : nullptr;
-    Py_XDECREF(note);
-    if (!r) PyErr_Clear();  // the original error matters more than the note
-    Py_XDECREF(r);
-    PyErr_SetRaisedException(exc);
-    return false;
-}
 
 bool to_bool(PyObject* o, bool* out) {
     if (PyBool_Check(o)) {
@@ -215,7 +204,7 @@ bool Sig::convert(Args& a) const {
             case Conv::U64: ok = to_u64(a.v[i], &a.c[i].u); break;
             case Conv::I64: ok = to_i64(a.v[i], &a.c[i].i); break;
         }
-        if (!ok) return add_note(params_[i].name);
+        if (!ok) return note_param(params_[i].name.c_str()), false;
     }
     return true;
 }
@@ -271,6 +260,16 @@ bool Sig::bind_tuple(Args& a, PyObject* self, PyObject* args, PyObject* kwargs) 
     if (!bind_slow(a, self, items, n, nullptr, kwargs)) return false;
     if (a.nrest && a.nrest == n) a.rest_owner = args;
     return true;
+}
+
+PyObject* note_param(const char* pname) noexcept {
+    PyObject* exc = PyErr_GetRaisedException();
+    if (!exc) return nullptr;
+    Ref note = steal(PyUnicode_FromFormat("while processing '%s'", pname));
+    Ref r = note ? steal(PyObject_CallMethod(exc, "add_note", "O", note.get())) : Ref();
+    if (!r) PyErr_Clear();  // the original error matters more than the note
+    PyErr_SetRaisedException(exc);
+    return nullptr;
 }
 
 FnDecl::FnDecl(const char* text, const char* owner, Body b, PyCFunction fast, PyCFunction tuple,

@@ -118,6 +118,10 @@ private:
     bool varargs_ = false, varkw_ = false, simple_ = true, bound_ = false;
 };
 
+// Adds the note "while processing '<pname>'" to the pending exception, as every argument
+// error names its parameter. Returns nullptr for chaining.
+PyObject* note_param(const char* pname) noexcept;
+
 using Body = PyObject* (*)(Args&);
 
 // A module function or method: its declaration, binder and method definition in one.

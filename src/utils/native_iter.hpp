@@ -18,6 +18,7 @@
 // iterator gets ValueError "iterator already executing".
 #pragma once
 #include "utils/errors.hpp"
+#include "utils/heap_type.hpp"
 
 #include <exception>
 #include <new>
@@ -93,45 +94,40 @@ public:
         State st;
     };
 
-    // Creates (once) and returns the type object; a new reference.
-    static PyObject* make_type(PyObject* = nullptr) {
-        if (!type_) {
-            static PyMethodDef methods[] = {
-                {"__length_hint__", (PyCFunction)length_hint, METH_NOARGS, State::kHintDoc},
-                {nullptr, nullptr, 0, nullptr},
-            };
-            static PyType_Slot slots[] = {
-                {Py_tp_doc, (void*)State::kDoc},
-                {Py_tp_dealloc, (void*)dealloc},
-                {Py_tp_traverse, (void*)traverse},
-                {Py_tp_clear, (void*)clear},
-                {Py_tp_iter, (void*)PyObject_SelfIter},
-                {Py_tp_iternext, (void*)iternext},
-                {Py_tp_methods, methods},
-                {0, nullptr},
-            };
-            static std::string name = std::string("tarvel._tarvel.") + State::kName;
-            static PyType_Spec spec = {
-                name.c_str(), sizeof(Object), 0,
-                Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |
-                    Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                slots,
-            };
-            type_ = (PyTypeObject*)PyType_FromSpec(&spec);
-            if (!type_) return nullptr;
-        }
-        return Py_NewRef((PyObject*)type_);
+    // The type object (borrowed; created on first need), nullptr with an exception set.
+    static PyTypeObject* type() noexcept {
+        static PyMethodDef methods[] = {
+            {"__length_hint__", (PyCFunction)length_hint, METH_NOARGS, State::kHintDoc},
+            {nullptr, nullptr, 0, nullptr},
+        };
+        static PyType_Slot slots[] = {
+            {Py_tp_doc, (void*)State::kDoc},
+            {Py_tp_dealloc, (void*)gc_dealloc<destroy>},
+            {Py_tp_traverse, (void*)traverse},
+            {Py_tp_clear, (void*)clear},
+            {Py_tp_iter, (void*)PyObject_SelfIter},
+            {Py_tp_iternext, (void*)iternext},
+            {Py_tp_methods, methods},
+            {0, nullptr},
+        };
+        static std::string name = std::string("tarvel._tarvel.") + State::kName;
+        static PyType_Spec spec = {
+            name.c_str(), sizeof(Object), 0,
+            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |
+                Py_TPFLAGS_DISALLOW_INSTANTIATION,
+            slots,
+        };
+        return type_once(type_, spec);
     }
+    // For TV_REGISTER.
+    static PyObject* make_type(PyObject* = nullptr) { return type_maker<type>(nullptr); }
 
     // A new iterator whose state is built from `args`; a new reference.
     template <class... A>
     static PyObject* create(A&&... args) noexcept {
-        if (!type_) {
-            PyObject* t = make_type();
-            if (!t) return nullptr;
-            Py_DECREF(t);
-        }
-        PyObject* self = type_->tp_alloc(type_, 0);
+        PyTypeObject* tp = type();
+        if (!tp) return nullptr;
+        PyObject* self = tp->tp_alloc(tp, 0);
         if (!self) return nullptr;
         // The collector must not look at the state before it is built.
         PyObject_GC_UnTrack(self);
@@ -142,8 +138,8 @@ public:
             return true;
         });
         if (!built) {
-            type_->tp_free(self);
-            Py_DECREF(type_);
+            tp->tp_free(self);
+            Py_DECREF(tp);
             return nullptr;
         }
         PyObject_GC_Track(self);
@@ -168,16 +164,7 @@ private:
             return n < 0 ? ffi_err() : PyLong_FromSsize_t(n);
         });
     }
-    static void dealloc(PyObject* self) {
-        PyTypeObject* tp = Py_TYPE(self);
-        PyObject_GC_UnTrack(self);
-        // Deep chains of iterators over iterators are released without deep recursion.
-        Py_TRASHCAN_BEGIN(self, dealloc)
-        ((Object*)self)->st.~State();
-        tp->tp_free(self);
-        Py_DECREF(tp);
-        Py_TRASHCAN_END
-    }
+    static void destroy(PyObject* self) { ((Object*)self)->st.~State(); }
     static int traverse(PyObject* self, visitproc visit, void* arg) {
         Py_VISIT(Py_TYPE(self));
         return ((Object*)self)->st.traverse(visit, arg);
