@@ -20,7 +20,7 @@ PyObject* juxt_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObje
     Ref out = steal(PyTuple_New(n));
     if (!out) return ffi_err();
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* r = call_vector(o->funcs[i], args, nargsf, kwnames);
+        PyObject* r = nested_vectorcall(o->funcs[i], args, nargsf, kwnames);
         if (!r) return ffi_err();
         PyTuple_SET_ITEM(out.get(), i, r);
     }

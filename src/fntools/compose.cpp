@@ -19,8 +19,8 @@ PyObject* compose_call(PyObject* self, PyObject* const* args, size_t nargsf, PyO
         PyErr_SetString(PyExc_TypeError, "compose of nothing");
         return nullptr;
     }
-    Ref r = steal(call_vector(o->funcs[0], args, nargsf, kwnames));
-    for (Py_ssize_t i = 1; r && i < n; ++i) r = steal(call_one(o->funcs[i], r.get()));
+    Ref r = steal(nested_vectorcall(o->funcs[0], args, nargsf, kwnames));
+    for (Py_ssize_t i = 1; r && i < n; ++i) r = steal(nested_call(o->funcs[i], r.get()));
     return r ? r.release() : ffi_err();
 }
 
@@ -51,7 +51,7 @@ PyObject* thread(PyObject* val, PyObject* const* forms, Py_ssize_t n, bool last)
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* form = forms[i];
         if (!PyTuple_Check(form)) {
-            value = steal(call_one(form, value.get()));
+            value = steal(nested_call(form, value.get()));
             if (!value) return ffi_err();
             continue;
         }
@@ -71,7 +71,7 @@ PyObject* thread(PyObject* val, PyObject* const* forms, Py_ssize_t n, bool last)
         PyObject** extra = last ? argv : argv + 1;
         for (Py_ssize_t k = 1; k < m; ++k) extra[k - 1] = PyTuple_GET_ITEM(form, k);
         argv[last ? m - 1 : 0] = value.get();
-        value = steal(call_vector(PyTuple_GET_ITEM(form, 0), argv,
+        value = steal(nested_vectorcall(PyTuple_GET_ITEM(form, 0), argv,
                                   (size_t)m | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
         if (!value) return ffi_err();
     }
@@ -92,7 +92,7 @@ TV_FUNCTION(compose_left, "compose_left(*funcs)") { return compose_impl(a, false
 TV_FUNCTION(pipe, "pipe(data, *funcs)") {
     Ref value = borrow(a[0]);
     for (Py_ssize_t i = 0; i < a.nrest; ++i) {
-        value = steal(call_one(a.rest[i], value.get()));
+        value = steal(nested_call(a.rest[i], value.get()));
         if (!value) return ffi_err();
     }
     return value.release();

@@ -151,16 +151,20 @@ inline bool is_meth_o(PyObject* fn) {
     return PyCFunction_CheckExact(fn) && PyCFunction_GET_FLAGS(fn) == METH_O;
 }
 
-inline PyObject* call_one(PyObject* fn, PyObject* arg) {
+// Calls made by a callable of this family (a composition, a juxt, a pipe step): they nest
+// when the callables nest, so each generic call takes a recursion step; compare
+// direct_call (utils/call.hpp) for callbacks called from a flat native loop.
+// fn(arg): a new reference, or nullptr with an exception set.
+inline PyObject* nested_call(PyObject* fn, PyObject* arg) {
     if (is_meth_o(fn)) return PyCFunction_GET_FUNCTION(fn)(PyCFunction_GET_SELF(fn), arg);
     RecursionStep step;
     if (!step.ok()) return nullptr;
     return PyObject_CallOneArg(fn, arg);
 }
 
-// A call with the caller's vectorcall arguments, one-argument built-ins entered directly.
-inline PyObject* call_vector(PyObject* fn, PyObject* const* args, size_t nargsf,
-                             PyObject* kwnames) {
+// The same with the caller's vectorcall arguments.
+inline PyObject* nested_vectorcall(PyObject* fn, PyObject* const* args, size_t nargsf,
+                                   PyObject* kwnames) {
     if (!kwnames && PyVectorcall_NARGS(nargsf) == 1 && is_meth_o(fn))
         return PyCFunction_GET_FUNCTION(fn)(PyCFunction_GET_SELF(fn), args[0]);
     RecursionStep step;

@@ -23,7 +23,7 @@ CachedAttr BUILTINS_MAP{"builtins", "map", {}};
 PyObject* concat_impl(PyObject* seqs) {
     PyObject* chain = cached_attr(CHAIN_FROM_ITERABLE);
     if (!chain) return nullptr;
-    return call1(chain, seqs);
+    return direct_call(chain, seqs);
 }
 
 PyObject* mapcat_impl(PyObject* func, PyObject* seqs) {
@@ -87,7 +87,7 @@ public:
             cur_ = v.dup();
             return v.release();
         }
-        PyObject* r = call1(func_.get(), v.get());
+        PyObject* r = direct_call(func_.get(), v.get());
         v.reset();
         if (!r) return nullptr;
         cur_ = borrow(r);
@@ -154,7 +154,7 @@ public:
         // The accumulator is only replaced by this step, which cannot be re-entered, so it
         // stays alive through the call without a reference of its own.
         PyObject* r = number_ ? number_(acc_.get(), x.get())
-                              : call2(binop_.get(), acc_.get(), x.get());
+                              : direct_call(binop_.get(), acc_.get(), x.get());
         if (!r) return ffi_err();
         acc_.reset(Py_NewRef(r));
         return r;
@@ -187,7 +187,7 @@ public:
         for (;;) {
             Ref x = steal(src_.next());
             if (!x) return nullptr;
-            Ref r = steal(call1(pred, x.get()));
+            Ref r = steal(direct_call(pred, x.get()));
             if (!r) return nullptr;
             PyObject* t = r.get();
             int truth = t == Py_True ? 1 : t == Py_False ? 0 : PyObject_IsTrue(t);
