@@ -14,6 +14,10 @@
 //   TV_REGISTER("#InterposeIter", DedicatedIter<InterposeState>::make_type);
 //   ... DedicatedIter<InterposeState>::create(ctor args...) ...
 //
+// A value that steps read but never change may live outside the guarded state: the State
+// names its type `Fixed` (with traverse and clear), takes it in next(const Fixed&), and is
+// created by create_with(fixed, ctor args...).
+//
 // Python code run during a step (a key, __eq__, a source iterator) that re-enters the same
 // iterator gets ValueError "iterator already executing".
 #pragma once
@@ -23,6 +27,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace tv {
@@ -85,11 +90,31 @@ PyObject* make_native_iter(A&&... args) noexcept {
 // A NativeIter whose every step ends the iteration.
 PyObject* empty_iter() noexcept;
 
+// What a State may keep outside the guarded part (a value that never changes while the
+// iterator lives): its `Fixed` type, given to every next(). States without one get this.
+struct NoFixed {
+    int traverse(visitproc, void*) const { return 0; }
+    void clear() {}
+};
+
+template <class S, class = void>
+struct FixedOf {
+    using type = NoFixed;
+};
+template <class S>
+struct FixedOf<S, std::void_t<typename S::Fixed>> {
+    using type = typename S::Fixed;
+};
+
 template <class State>
 class DedicatedIter {
 public:
+    using Fixed = typename FixedOf<State>::type;
+    static constexpr bool kHasFixed = !std::is_same_v<Fixed, NoFixed>;
+
     struct Object {
         PyObject_HEAD
+        Fixed fixed;  // read by steps, never changed by them: outside the busy flag's care
         Py_ssize_t busy;
         State st;
     };
@@ -125,6 +150,12 @@ public:
     // A new iterator whose state is built from `args`; a new reference.
     template <class... A>
     static PyObject* create(A&&... args) noexcept {
+        return create_with(Fixed{}, std::forward<A>(args)...);
+    }
+
+    // The same for a State with a Fixed part.
+    template <class... A>
+    static PyObject* create_with(Fixed fixed, A&&... args) noexcept {
         PyTypeObject* tp = type();
         if (!tp) return nullptr;
         PyObject* self = tp->tp_alloc(tp, 0);
@@ -137,6 +168,7 @@ public:
             new (&o->st) State(std::forward<A>(args)...);
             return true;
         });
+        if (built) new (&o->fixed) Fixed(std::move(fixed));
         if (!built) {
             tp->tp_free(self);
             Py_DECREF(tp);
@@ -153,7 +185,10 @@ private:
         Object* o = (Object*)self;
         BusyScope busy(o->busy);
         if (!busy.ok()) return nullptr;
-        return run_step([&] { return o->st.next(); });
+        return run_step([&] {
+            if constexpr (kHasFixed) return o->st.next(o->fixed);
+            else return o->st.next();
+        });
     }
     static PyObject* length_hint(PyObject* self, PyObject*) {
         Object* o = (Object*)self;
@@ -164,13 +199,20 @@ private:
             return n < 0 ? ffi_err() : PyLong_FromSsize_t(n);
         });
     }
-    static void destroy(PyObject* self) { ((Object*)self)->st.~State(); }
+    static void destroy(PyObject* self) {
+        ((Object*)self)->st.~State();
+        ((Object*)self)->fixed.~Fixed();
+    }
     static int traverse(PyObject* self, visitproc visit, void* arg) {
         Py_VISIT(Py_TYPE(self));
-        return ((Object*)self)->st.traverse(visit, arg);
+        Object* o = (Object*)self;
+        if (int r = o->fixed.traverse(visit, arg)) return r;
+        return o->st.traverse(visit, arg);
     }
     static int clear(PyObject* self) {
+        // The state first: once it is cleared its steps no longer read the fixed part.
         ((Object*)self)->st.clear();
+        ((Object*)self)->fixed.clear();
         return 0;
     }
 
