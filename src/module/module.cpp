@@ -81,9 +81,9 @@ const tv::Entry* find_entry(const char* name) {
     return nullptr;
 }
 
-PyObject* declaration_error(const char* what, const char* name) {
+bool declaration_error(const char* what, const char* name) {
     PyErr_Format(PyExc_ImportError, "tarvel._tarvel: '%s' %s", name, what);
-    return nullptr;
+    return false;
 }
 
 // The declarations and the order table must agree exactly: a declared name that has no

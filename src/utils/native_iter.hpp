@@ -114,7 +114,7 @@ public:
 
     struct Object {
         PyObject_HEAD
-        Fixed fixed;  // read by steps, never changed by them: outside the busy flag's care
+        [[no_unique_address]] Fixed fixed;  // read by steps, never changed by them
         Py_ssize_t busy;
         State st;
     };
