@@ -156,9 +156,7 @@ bool examine(PyObject* func, KeyRule& rule) {
 
 // The argument error of a `cache` that is not a dict, in the binder's own form.
 PyObject* reject_cache(PyObject* cache) {
-    Ref qual = steal(PyType_GetQualName(Py_TYPE(cache)));
-    if (!qual) return ffi_err();
-    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of 'dict'", qual.get());
+    not_an_instance(cache, "dict");
     return note_param("cache");
 }
 

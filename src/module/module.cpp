@@ -40,10 +40,6 @@ constexpr const char* kNotYetBuilt[] = {
     // aggregations
     "isdistinct", "topk", "merge_sorted", "diff", "groupby", "countby", "reduceby", "join",
 
-    // dictionary tools
-    "merge", "merge_with", "assoc", "dissoc", "assoc_in", "update_in", "keymap", "valmap",
-    "itemmap", "keyfilter", "valfilter", "itemfilter",
-
     // the fluent wrapper
     "Iter",
 
