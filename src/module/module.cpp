@@ -37,12 +37,6 @@ constexpr const char* kOrder[] = {
 // declaration. A family that lands deletes its own line (one line per family, so that
 // families landing in any order never touch the same line).
 constexpr const char* kNotYetBuilt[] = {
-    // aggregations
-    "isdistinct", "topk", "merge_sorted", "diff", "groupby", "countby", "reduceby", "join",
-
-    // the fluent wrapper
-    "Iter",
-
     // (keeps the list non-empty once every family has landed)
     nullptr,
 };

@@ -88,7 +88,7 @@ public:
             if (key_) {
                 keys.clear();
                 for (size_t i = 0; i < n; ++i) {
-                    PyObject* k = call1(key_.get(), row[i]);
+                    PyObject* k = direct_call(key_.get(), row[i]);
                     if (!k) return nullptr;
                     keys.push(k);
                 }
