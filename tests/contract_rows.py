@@ -77,6 +77,32 @@ def _odd(x):
     return x % 2 == 1
 
 
+_LEFT = [0, 1, 2, 4]
+
+
+def _join(items):
+    return [(l, x) for x in items for l in _LEFT if _mod3(l) == _mod3(x)]
+
+
+def _diff(items):
+    return [(x, i) for i, x in enumerate(items) if x != i]
+
+
+def _merge_4(items):
+    """items merged with [4]: the 4 goes before the first larger element (ties: items first)."""
+    out, placed = [], False
+    for x in items:
+        if not placed and x > 4:
+            out.append(4)
+            placed = True
+        out.append(x)
+    return out if placed else out + [4]
+
+
+def _it(tv, s):
+    return tv.Iter(s)
+
+
 LAZY_ROWS = [
     Lazy("unique", lambda tv, s: tv.unique(s), _unique, hint="bound"),
     Lazy("unique key", lambda tv, s: tv.unique(s, key=_mod3),
@@ -109,6 +135,30 @@ LAZY_ROWS = [
     Lazy("concatv", lambda tv, s: tv.concatv(s, [7]), lambda xs: xs + [7], guarded=False),
     Lazy("mapcat", lambda tv, s: tv.mapcat(_twice, s),
          lambda xs: [y for x in xs for y in (x, x)], guarded=False, resumes=False),
+    Lazy("join", lambda tv, s: tv.join(_mod3, _LEFT, _mod3, s), _join),
+    Lazy("diff", lambda tv, s: tv.diff(s, range(30)), _diff),
+    Lazy("merge_sorted", lambda tv, s: tv.merge_sorted(s, [4]), _merge_4, resumes=False),
+    # Iter's lazy methods: the Iter iterates as the tool it wraps.
+    Lazy("Iter.map", lambda tv, s: iter(_it(tv, s).map(_mod3)), lambda xs: list(map(_mod3, xs)),
+         guarded=False),
+    Lazy("Iter.filter", lambda tv, s: iter(_it(tv, s).filter(_odd)),
+         lambda xs: [x for x in xs if _odd(x)], guarded=False),
+    Lazy("Iter.unique", lambda tv, s: iter(_it(tv, s).unique(key=_mod3)),
+         lambda xs: _unique(xs, _mod3)),
+    Lazy("Iter.take", lambda tv, s: iter(_it(tv, s).take(4)), lambda xs: xs[:4], guarded=False,
+         resumes=False),
+    Lazy("Iter.drop", lambda tv, s: iter(_it(tv, s).drop(2)), lambda xs: xs[2:], guarded=False,
+         resumes=False),
+    Lazy("Iter.sliding_window", lambda tv, s: iter(_it(tv, s).sliding_window(3)), _windows),
+    Lazy("Iter.partition_all", lambda tv, s: iter(_it(tv, s).partition_all(3)), _chunks,
+         resumes=False),
+    Lazy("Iter.flat_map", lambda tv, s: iter(_it(tv, s).flat_map(_twice)),
+         lambda xs: [y for x in xs for y in (x, x)], guarded=False, resumes=False),
+    Lazy("Iter.pluck", lambda tv, s: iter(_it(tv, s).pluck(1)), lambda xs: [-x for x in xs],
+         elem=_pair),
+    Lazy("Iter.interpose", lambda tv, s: iter(_it(tv, s).interpose(0)), _interpose, min_len=1),
+    Lazy("Iter.accumulate", lambda tv, s: iter(_it(tv, s).accumulate(operator.add)),
+         lambda xs: list(itertools.accumulate(xs))),
 ]
 
 
