@@ -1,11 +1,7 @@
 import os
-import sys
 
 import pytest
-
-sys.path.insert(0, os.path.dirname(__file__))
-
-from hypothesis import settings  # noqa: E402
+from hypothesis import settings
 
 settings.register_profile("ci", max_examples=150, deadline=None)
 settings.register_profile("dev", max_examples=60, deadline=None)

@@ -1,4 +1,4 @@
-"""Awkward sources shared by the iterator tests."""
+"""Helpers shared by the tests: awkward sources and outcome recorders."""
 
 
 class Boom(Exception):
@@ -11,32 +11,70 @@ def raising_gen(items, exc=Boom):
     raise exc("source failed")
 
 
-class Flaky:
-    """Iterates `items`, raising Boom (without consuming) on the calls listed in `fail_at`.
-    At its end it answers the end once; asked again, it goes on with `resume` when that is
-    not empty (an iterator that revives after its end)."""
+END = object()  # in a script: the iterator answers its end once, then goes on
 
-    def __init__(self, items, fail_at=(), resume=()):
+
+class Scripted:
+    """Iterates the script `items`: an exception in it is raised (taking that call), END
+    answers the end once, anything else is returned. Past the script it answers the end
+    on every call until `items` is extended (an iterator that revives)."""
+
+    def __init__(self, items):
         self.items = list(items)
         self.pos = 0
-        self.calls = 0
-        self.fail_at = set(fail_at)
-        self.resume = list(resume)
 
     def __iter__(self):
         return self
 
     def __next__(self):
-        call = self.calls
-        self.calls += 1
-        if call in self.fail_at:
-            raise Boom(f"call {call}")
-        if self.pos < len(self.items):
-            self.pos += 1
-            return self.items[self.pos - 1]
-        self.items += self.resume
-        self.resume = []
-        raise StopIteration
+        if self.pos >= len(self.items):
+            raise StopIteration
+        x = self.items[self.pos]
+        self.pos += 1
+        if x is END:
+            raise StopIteration
+        if isinstance(x, BaseException):
+            raise x
+        return x
+
+
+def Flaky(items, fail_at=(), resume=()):
+    """Iterates `items`, raising Boom on the calls listed in `fail_at` (those calls take no
+    element). At its end it answers the end once; asked again, it goes on with `resume`
+    when that is not empty."""
+    items, resume, fail_at = list(items), list(resume), set(fail_at)
+    script, pos, call = [], 0, 0
+    while pos < len(items) or resume or any(c >= call for c in fail_at):
+        if call in fail_at:
+            script.append(Boom(f"call {call}"))
+        elif pos < len(items):
+            script.append(items[pos])
+            pos += 1
+        else:
+            script.append(END)
+            items += resume
+            resume = []
+        call += 1
+    return Scripted(script)
+
+
+def outcome(fn, catch=Exception):
+    """fn()'s result, or the (type, message) of the `catch` exception it raised."""
+    try:
+        return fn()
+    except catch as e:
+        return (type(e), str(e))
+
+
+def drained(it):
+    """The elements of `it` up to its end or first error (then the error's type)."""
+    out = []
+    try:
+        for x in it:
+            out.append(x)
+    except Exception as e:  # noqa: BLE001 - compared with a model's error
+        out.append(type(e))
+    return out
 
 
 class Reentrant:

@@ -5,14 +5,11 @@ import pytest
 from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
+from sources import Boom
 
 
 def pair(*args, **kwargs):
     return (args, kwargs)
-
-
-class Boom(Exception):
-    pass
 
 
 class SubBoom(Boom):

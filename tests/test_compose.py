@@ -8,6 +8,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
+from sources import Boom, outcome
 
 POOL = [abs, str, len, repr, lambda x: x * 2, lambda x: [x], lambda x: (x, x), hash]
 funcs = st.lists(st.sampled_from(POOL), max_size=5)
@@ -16,13 +17,6 @@ values = st.one_of(st.integers(-50, 50), st.text(max_size=4))
 
 def ref_compose_left(fs):
     return lambda x: functools.reduce(lambda acc, f: f(acc), fs, x)
-
-
-def outcome(fn):
-    try:
-        return fn()
-    except Exception as e:  # noqa: BLE001
-        return (type(e), str(e))
 
 
 @given(funcs, values)
@@ -89,10 +83,6 @@ def test_thread_mixed(tv):
         tv.thread_first(1, ())
     with pytest.raises(IndexError):
         tv.thread_last(1, ())
-
-
-class Boom(Exception):
-    pass
 
 
 def boom(*_):

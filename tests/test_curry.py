@@ -9,6 +9,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
+from sources import outcome
 
 
 class RefCurry:
@@ -37,20 +38,12 @@ class RefCurry:
         return self.func(*args, **kwargs)
 
 
-def outcome(fn):
-    try:
-        r = fn()
-    except TypeError as e:
-        return ("raise", str(e))
-    return r
-
-
 def run_chain(tv, func, calls):
     """Applies `calls` to curry(func) and to the model; both must agree at every step."""
     ours, ref = tv.curry(func), RefCurry(func)
     for args, kwargs in calls:
-        o = outcome(lambda: ours(*args, **kwargs))
-        r = outcome(lambda: ref(*args, **kwargs))
+        o = outcome(lambda: ours(*args, **kwargs), TypeError)
+        r = outcome(lambda: ref(*args, **kwargs), TypeError)
         if isinstance(r, RefCurry):
             assert isinstance(o, tv.curry), (args, kwargs, o)
             ours, ref = o, r

@@ -7,6 +7,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
+from sources import Boom
 
 
 def key_rule(func):
@@ -162,10 +163,6 @@ def test_key_function(tv):
     assert m(1) == ("varkw", 1, {})
     assert m(1, z=2) == ("varkw", 1, {})  # keywords do not take part in this key
     assert seen == [((1,), None), ((1,), {"z": 2})]
-
-
-class Boom(Exception):
-    pass
 
 
 @pytest.mark.parametrize("key, error", [

@@ -10,28 +10,10 @@ import weakref
 import pytest
 
 from leakcheck import check_leaks
+from sources import Scripted
 
 VALUE_AND_OPT = {"Some", "NothingType", "Option", "Ok", "Err", "Result", "Nothing",
                  "first_opt", "last_opt", "nth_opt", "get_opt", "get_in_opt", "peek_opt"}
-
-
-class Resumable:
-    """An iterator that ends whenever its queue is empty and resumes when it is refilled;
-    items that are exceptions are raised instead of returned."""
-
-    def __init__(self, *items):
-        self.items = list(items)
-
-    def __iter__(self):
-        return self
-
-    def __next__(self):
-        if not self.items:
-            raise StopIteration
-        x = self.items.pop(0)
-        if isinstance(x, BaseException):
-            raise x
-        return x
 
 
 # Each maker builds a NativeIter whose every step runs `hook(x)` (a callback, or a source's
@@ -94,7 +76,7 @@ def test_reentry_uncaught_is_the_steps_error_and_iterator_stays_usable(tv, make)
             next(box[0])
 
     box = [None]
-    box[0] = it = make(tv, Resumable(1, 2, 3), hook)
+    box[0] = it = make(tv, Scripted([1, 2, 3]), hook)
     assert next(it) == 1
     with pytest.raises(ValueError, match="iterator already executing"):
         next(it)
@@ -120,7 +102,7 @@ def test_reentry_from_a_source_iterator(tv):
 
 @pytest.mark.parametrize("make", MAKERS)
 def test_steps_are_not_fused_and_errors_leave_the_iterator_usable(tv, make):
-    src = Resumable(1, KeyError("boom"), 2)
+    src = Scripted([1, KeyError("boom"), 2])
     it = make(tv, src, lambda x: None)
     assert next(it) == 1
     with pytest.raises(KeyError, match="boom"):

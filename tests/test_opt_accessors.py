@@ -7,6 +7,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 from leakcheck import check_leaks
+from sources import Boom, Scripted
 
 LOOKUP = (KeyError, IndexError, TypeError)
 
@@ -54,30 +55,6 @@ def ref_get(coll, *keys):
         except LOOKUP:
             return ("nothing",)
     return ("some", cur)
-
-
-class Scripted:
-    """An iterator that yields its items, raising the ones that are exceptions."""
-
-    def __init__(self, items):
-        self.items = list(items)
-        self.pos = 0
-
-    def __iter__(self):
-        return self
-
-    def __next__(self):
-        if self.pos >= len(self.items):
-            raise StopIteration
-        x = self.items[self.pos]
-        self.pos += 1
-        if isinstance(x, BaseException):
-            raise x
-        return x
-
-
-class Boom(Exception):
-    pass
 
 
 SHAPES = {

@@ -13,6 +13,7 @@ from hypothesis import strategies as st
 
 from leakcheck import check_leaks
 from tarvel import _tarvel as _tv
+from sources import Boom
 
 
 class Forbidden:
@@ -20,10 +21,6 @@ class Forbidden:
 
     def __call__(self, *args, **kwargs):
         raise AssertionError(f"callback called with {args} {kwargs}")
-
-
-class Boom(Exception):
-    pass
 
 
 class EqRaises:

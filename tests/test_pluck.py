@@ -4,7 +4,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
-from sources import Boom, Flaky, Reentrant, raising_gen
+from sources import Boom, Flaky, Reentrant, drained, raising_gen
 
 _MISSING = object()
 
@@ -23,17 +23,6 @@ def ref_pluck(ind, seqs, default=_MISSING):
             yield tuple(get(el, k) for k in ind)
         else:
             yield get(el, ind)
-
-
-def outcome(it):
-    """The elements of `it` up to its end or first error (as the error's type)."""
-    out = []
-    try:
-        for x in it:
-            out.append(x)
-    except Exception as e:  # noqa: BLE001 - compared with the reference's error
-        out.append(type(e))
-    return out
 
 
 @pytest.mark.parametrize(
@@ -223,8 +212,8 @@ keys = st.sampled_from([0, 1, -1, 3, "a"])
 )
 def test_matches_reference(tv, ind, data, default, as_iter):
     args = () if default is _MISSING else (default,)
-    ours = outcome(tv.pluck(ind, iter(data) if as_iter else data, *args))
-    assert ours == outcome(ref_pluck(ind, data, default))
+    ours = drained(tv.pluck(ind, iter(data) if as_iter else data, *args))
+    assert ours == drained(ref_pluck(ind, data, default))
 
 
 def test_leaks(tv):

@@ -5,7 +5,8 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 from leakcheck import check_leaks
-from test_option import Boom, Forbidden, ReprRaises
+from sources import Boom
+from test_option import Forbidden, ReprRaises
 
 def test_payload_attributes(tv):
     for cls, field in ((tv.Ok, "value"), (tv.Err, "error")):

@@ -52,10 +52,10 @@ PyObject* rebuild_items(PyObject* func, PyObject* d, PyObject* factory) {
     int st;
     while ((st = items.next(k, v)) > 0) {
         if constexpr (B == Body::KeyMap) {
-            Ref nk = steal(call1(func, k.get()));
+            Ref nk = steal(direct_call(func, k.get()));
             if (!nk || dict::set_item(out, nk.get(), v.get()) < 0) return ffi_err();
         } else if constexpr (B == Body::ValMap) {
-            Ref nv = steal(call1(func, v.get()));
+            Ref nv = steal(direct_call(func, v.get()));
             if (!nv || dict::set_item(out, k.get(), nv.get()) < 0) return ffi_err();
         } else {
             Ref pair;
@@ -65,7 +65,7 @@ PyObject* rebuild_items(PyObject* func, PyObject* d, PyObject* factory) {
             }
             PyObject* arg = B == Body::KeyFilter ? k.get() : B == Body::ValFilter ? v.get()
                                                                                   : pair.get();
-            Ref res = steal(call1(func, arg));
+            Ref res = steal(direct_call(func, arg));
             if (!res) return nullptr;
             if constexpr (B == Body::ItemMap) {
                 Ref nk, nv;

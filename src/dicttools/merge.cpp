@@ -115,7 +115,7 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
     while (PyDict_Next(groups.get(), &pos, &bk, &bv)) {
         if (!dict::tick(ticks)) return nullptr;
         Ref k = borrow(bk), values = borrow(bv);
-        Ref value = steal(call1(func, values.get()));
+        Ref value = steal(direct_call(func, values.get()));
         if (!value || dict::set_item(r.get(), k.get(), value.get()) < 0) return ffi_err();
     }
     return r.release();

@@ -110,5 +110,5 @@ TV_FUNCTION(assoc_in, "assoc_in(d, keys, value, factory=None)") {
 TV_FUNCTION(update_in, "update_in(d, keys, func, default=None, factory=None)") {
     PyObject *func = a[2], *deflt = a[3];
     return rebuild(a[0], a[1], Factory(a[4]),
-                   [func, deflt](PyObject* old) { return call1(func, old ? old : deflt); });
+                   [func, deflt](PyObject* old) { return direct_call(func, old ? old : deflt); });
 }

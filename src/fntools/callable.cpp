@@ -3,16 +3,56 @@
 
 #include "utils/cached.hpp"
 
+#include <iterator>
+#include <new>
+
 namespace tv::fn {
 
 Ref module_attr(const char* name) { return import_attr("tarvel._tarvel", name); }
 
-PyObject* type_once(PyTypeObject*& slot, PyType_Spec& spec) {
-    if (!slot) {
-        slot = (PyTypeObject*)PyType_FromSpec(&spec);
-        if (!slot) return ffi_err();
+PyTypeObject* callable_type(PyTypeObject*& slot, const CallableKind& k,
+                            std::initializer_list<PyType_Slot> extra) noexcept {
+    if (slot) return slot;
+    // The type refers to its tables for as long as it lives, which is the process's life.
+    auto* members = new (std::nothrow) PyMemberDef[2]{
+        {"__vectorcalloffset__", Py_T_PYSSIZET, k.vc_offset, Py_READONLY, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
+    };
+    auto* methods = new (std::nothrow) PyMethodDef[2]{
+        {"__reduce__", k.reduce, METH_NOARGS, nullptr},
+        {nullptr, nullptr, 0, nullptr},
+    };
+    if (!members || !methods) {
+        delete[] members;
+        delete[] methods;
+        return (PyTypeObject*)PyErr_NoMemory();
     }
-    return Py_NewRef((PyObject*)slot);
+    PyType_Slot slots[16] = {
+        {Py_tp_dealloc, (void*)k.dealloc}, {Py_tp_traverse, (void*)k.traverse},
+        {Py_tp_clear, (void*)k.clear},     {Py_tp_call, (void*)PyVectorcall_Call},
+        {Py_tp_methods, methods},          {Py_tp_members, members},
+    };
+    size_t n = 6;
+    for (const PyType_Slot& s : extra) {
+        if (n + 1 >= std::size(slots)) return (PyTypeObject*)panic("too many type slots");
+        slots[n++] = s;
+    }
+    slots[n] = {0, nullptr};
+    unsigned flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |
+                     Py_TPFLAGS_HAVE_VECTORCALL;
+    if (!k.instantiable) flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
+    PyType_Spec spec = {k.qualname, k.basicsize, k.itemsize, flags, slots};
+    PyTypeObject* tp = type_once(slot, spec);
+    if (!tp) {
+        delete[] members;
+        delete[] methods;
+    }
+    return tp;
+}
+
+CallableKind funcs_kind(const char* qualname, PyCFunction reduce) {
+    return {qualname, kFuncsBase, sizeof(PyObject*), (Py_ssize_t)offsetof(FuncsObject, vc),
+            reduce, gc_dealloc<funcs_clear>, funcs_traverse, funcs_clear};
 }
 
 PyObject* reduce_to(const char* module_fn, PyObject* args) {
@@ -56,17 +96,6 @@ int funcs_clear(PyObject* self) {
     Py_SET_SIZE((PyVarObject*)self, 0);
     for (Py_ssize_t i = 0; i < n; ++i) Py_CLEAR(o->funcs[i]);
     return 0;
-}
-
-void funcs_dealloc(PyObject* self) {
-    PyTypeObject* tp = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    // Long chains of nested callables are released iteratively, not on the C stack.
-    Py_TRASHCAN_BEGIN(self, funcs_dealloc)
-    funcs_clear(self);
-    tp->tp_free(self);
-    Py_DECREF(tp);
-    Py_TRASHCAN_END
 }
 
 }  // namespace tv::fn

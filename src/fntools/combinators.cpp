@@ -20,7 +20,7 @@ PyObject* juxt_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObje
     Ref out = steal(PyTuple_New(n));
     if (!out) return ffi_err();
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* r = call_vector(o->funcs[i], args, nargsf, kwnames);
+        PyObject* r = nested_vectorcall(o->funcs[i], args, nargsf, kwnames);
         if (!r) return ffi_err();
         PyTuple_SET_ITEM(out.get(), i, r);
     }
@@ -79,50 +79,11 @@ PyObject* excepts_reduce(PyObject* self, PyObject*) {
     return reduce_to("excepts", PyTuple_Pack(3, o->ref[0], o->ref[1], handler));
 }
 
-PyMemberDef juxt_members[] = {TV_VECTORCALL_MEMBER(FuncsObject), {nullptr, 0, 0, 0, nullptr}};
-PyMemberDef complement_members[] = {TV_VECTORCALL_MEMBER(Complement),
-                                    {nullptr, 0, 0, 0, nullptr}};
-PyMemberDef excepts_members[] = {TV_VECTORCALL_MEMBER(Excepts), {nullptr, 0, 0, 0, nullptr}};
-
-PyMethodDef juxt_methods[] = {
-    {"__reduce__", (PyCFunction)juxt_reduce, METH_NOARGS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
-PyMethodDef complement_methods[] = {
-    {"__reduce__", (PyCFunction)complement_reduce, METH_NOARGS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
-PyMethodDef excepts_methods[] = {
-    {"__reduce__", (PyCFunction)excepts_reduce, METH_NOARGS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyType_Slot juxt_slots[] = {
-    {Py_tp_dealloc, (void*)funcs_dealloc},   {Py_tp_traverse, (void*)funcs_traverse},
-    {Py_tp_clear, (void*)funcs_clear},       {Py_tp_call, (void*)PyVectorcall_Call},
-    {Py_tp_methods, juxt_methods},           {Py_tp_members, juxt_members},
-    {0, nullptr},
-};
-PyType_Slot complement_slots[] = {
-    {Py_tp_dealloc, (void*)refs_dealloc<1>}, {Py_tp_traverse, (void*)refs_traverse<1>},
-    {Py_tp_clear, (void*)refs_clear<1>},     {Py_tp_call, (void*)PyVectorcall_Call},
-    {Py_tp_methods, complement_methods},     {Py_tp_members, complement_members},
-    {0, nullptr},
-};
-PyType_Slot excepts_slots[] = {
-    {Py_tp_dealloc, (void*)refs_dealloc<3>}, {Py_tp_traverse, (void*)refs_traverse<3>},
-    {Py_tp_clear, (void*)refs_clear<3>},     {Py_tp_call, (void*)PyVectorcall_Call},
-    {Py_tp_methods, excepts_methods},        {Py_tp_members, excepts_members},
-    {0, nullptr},
-};
-
-constexpr unsigned kFlags = TV_CALLABLE_FLAGS | Py_TPFLAGS_DISALLOW_INSTANTIATION;
-PyType_Spec juxt_spec = {"tarvel._tarvel.Juxt", kFuncsBase, sizeof(PyObject*), kFlags,
-                         juxt_slots};
-PyType_Spec complement_spec = {"tarvel._tarvel.Complement", sizeof(Complement), 0, kFlags,
-                               complement_slots};
-PyType_Spec excepts_spec = {"tarvel._tarvel.Excepts", sizeof(Excepts), 0, kFlags,
-                            excepts_slots};
+const CallableKind juxt_kind = funcs_kind("tarvel._tarvel.Juxt", juxt_reduce);
+const CallableKind complement_kind =
+    refs_kind<1>("tarvel._tarvel.Complement", complement_reduce, sizeof(Complement));
+const CallableKind excepts_kind =
+    refs_kind<3>("tarvel._tarvel.Excepts", excepts_reduce, sizeof(Excepts));
 
 }  // namespace
 
@@ -134,29 +95,29 @@ using namespace tv::fn;
 TV_FUNCTION(identity, "identity(x)") { return Py_NewRef(a[0]); }
 
 TV_FUNCTION(juxt, "juxt(*funcs)") {
-    Ref tp = steal(type_once(juxt_type, juxt_spec));
+    PyTypeObject* tp = callable_type(juxt_type, juxt_kind);
     if (!tp) return nullptr;
     if (a.nrest == 1 && !PyCallable_Check(a.rest[0])) {
         Ref funcs = steal(PySequence_List(a.rest[0]));
         if (!funcs) return ffi_err();
-        return funcs_new((PyTypeObject*)tp.get(), juxt_call,
+        return funcs_new(tp, juxt_call,
                          ((PyListObject*)funcs.get())->ob_item, PyList_GET_SIZE(funcs.get()),
                          false);
     }
-    return funcs_new((PyTypeObject*)tp.get(), juxt_call, a.rest, a.nrest, false);
+    return funcs_new(tp, juxt_call, a.rest, a.nrest, false);
 }
 
 TV_FUNCTION(complement, "complement(func)") {
-    Ref tp = steal(type_once(complement_type, complement_spec));
+    PyTypeObject* tp = callable_type(complement_type, complement_kind);
     if (!tp) return nullptr;
-    return refs_new<1>((PyTypeObject*)tp.get(), complement_call, {a[0]});
+    return refs_new<1>(tp, complement_call, {a[0]});
 }
 
 TV_FUNCTION(excepts, "excepts(exc, func, handler=None)") {
-    Ref tp = steal(type_once(excepts_type, excepts_spec));
+    PyTypeObject* tp = callable_type(excepts_type, excepts_kind);
     if (!tp) return nullptr;
     PyObject* handler = a[2] == Py_None ? nullptr : a[2];
-    return refs_new<3>((PyTypeObject*)tp.get(), excepts_call, {a[0], a[1], handler});
+    return refs_new<3>(tp, excepts_call, {a[0], a[1], handler});
 }
 
 TV_FUNCTION(do, "do(func, x)") {

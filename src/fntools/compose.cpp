@@ -10,8 +10,6 @@ namespace tv::fn {
 
 namespace {
 
-PyTypeObject* compose_type = nullptr;
-
 // The first function takes the call's arguments as they came; each later one takes the
 // previous result.
 PyObject* compose_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
@@ -21,8 +19,8 @@ PyObject* compose_call(PyObject* self, PyObject* const* args, size_t nargsf, PyO
         PyErr_SetString(PyExc_TypeError, "compose of nothing");
         return nullptr;
     }
-    Ref r = steal(call_vector(o->funcs[0], args, nargsf, kwnames));
-    for (Py_ssize_t i = 1; r && i < n; ++i) r = steal(call_one(o->funcs[i], r.get()));
+    Ref r = steal(nested_vectorcall(o->funcs[0], args, nargsf, kwnames));
+    for (Py_ssize_t i = 1; r && i < n; ++i) r = steal(nested_call(o->funcs[i], r.get()));
     return r ? r.release() : ffi_err();
 }
 
@@ -33,31 +31,16 @@ PyObject* compose_reduce(PyObject* self, PyObject*) {
     return reduce_to("compose_left", PyList_AsTuple(funcs.get()));
 }
 
-PyObject* make_compose_type() {
-    static PyMemberDef members[] = {TV_VECTORCALL_MEMBER(FuncsObject), {nullptr, 0, 0, 0, nullptr}};
-    static PyMethodDef methods[] = {
-        {"__reduce__", (PyCFunction)compose_reduce, METH_NOARGS, nullptr},
-        {nullptr, nullptr, 0, nullptr},
-    };
-    static PyType_Slot slots[] = {
-        {Py_tp_dealloc, (void*)funcs_dealloc},
-        {Py_tp_traverse, (void*)funcs_traverse},
-        {Py_tp_clear, (void*)funcs_clear},
-        {Py_tp_call, (void*)PyVectorcall_Call},
-        {Py_tp_methods, methods},
-        {Py_tp_members, members},
-        {0, nullptr},
-    };
-    static PyType_Spec spec = {"tarvel._tarvel.Compose", kFuncsBase, sizeof(PyObject*),
-                               TV_CALLABLE_FLAGS | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-    return type_once(compose_type, spec);
+PyTypeObject* compose_type() {
+    static PyTypeObject* type = nullptr;
+    return callable_type(type, funcs_kind("tarvel._tarvel.Compose", compose_reduce));
 }
 
 PyObject* compose_impl(const Args& a, bool reverse) {
     if (a.nrest == 0) return PyCFunction_New(identity_def(), nullptr);
-    Ref tp = steal(make_compose_type());
+    PyTypeObject* tp = compose_type();
     if (!tp) return nullptr;
-    return funcs_new((PyTypeObject*)tp.get(), compose_call, a.rest, a.nrest, reverse);
+    return funcs_new(tp, compose_call, a.rest, a.nrest, reverse);
 }
 
 // Each form is a callable or a tuple (callable, extra...); the running value goes first or
@@ -68,7 +51,7 @@ PyObject* thread(PyObject* val, PyObject* const* forms, Py_ssize_t n, bool last)
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* form = forms[i];
         if (!PyTuple_Check(form)) {
-            value = steal(call_one(form, value.get()));
+            value = steal(nested_call(form, value.get()));
             if (!value) return ffi_err();
             continue;
         }
@@ -88,7 +71,7 @@ PyObject* thread(PyObject* val, PyObject* const* forms, Py_ssize_t n, bool last)
         PyObject** extra = last ? argv : argv + 1;
         for (Py_ssize_t k = 1; k < m; ++k) extra[k - 1] = PyTuple_GET_ITEM(form, k);
         argv[last ? m - 1 : 0] = value.get();
-        value = steal(call_vector(PyTuple_GET_ITEM(form, 0), argv,
+        value = steal(nested_vectorcall(PyTuple_GET_ITEM(form, 0), argv,
                                   (size_t)m | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
         if (!value) return ffi_err();
     }
@@ -109,7 +92,7 @@ TV_FUNCTION(compose_left, "compose_left(*funcs)") { return compose_impl(a, false
 TV_FUNCTION(pipe, "pipe(data, *funcs)") {
     Ref value = borrow(a[0]);
     for (Py_ssize_t i = 0; i < a.nrest; ++i) {
-        value = steal(call_one(a.rest[i], value.get()));
+        value = steal(nested_call(a.rest[i], value.get()));
         if (!value) return ffi_err();
     }
     return value.release();

@@ -15,19 +15,12 @@ namespace tv::fn {
 
 namespace {
 
-// Parameter kinds, numbered as inspect numbers them.
-enum Kind : long { PosOnly = 0, PosOrKw = 1, VarPos = 2, KwOnly = 3, VarKw = 4 };
-
 // What Signature.bind and Signature.bind_partial look at, read once from an exact
 // inspect.Signature made of exact inspect.Parameter objects. Answering from this table gives
 // the same outcome as calling the two methods, without running their Python code (and
 // raising a TypeError to be discarded) on every call of a curried function.
 struct BindTable {
-    struct Param {
-        Ref name;
-        long kind;
-        bool has_default;
-    };
+    using Param = SigParam;
     std::vector<Param> params;
     // Newer releases of inspect let a positional-only name given as a keyword fall into a
     // **kwargs parameter; older ones reject it wherever it appears.
@@ -110,20 +103,23 @@ using TablePtr = std::shared_ptr<const BindTable>;
 
 // Which rule this interpreter's inspect follows for positional-only names given as
 // keywords (see BindTable): asked once, of Signature.bind itself. -1 when asking failed.
-int lenient_pos_only(PyObject* sig_cls, PyObject* param_cls) {
+int lenient_pos_only() {
     static int lenient = -1;
     if (lenient >= 0) return lenient;
-    Ref po = steal(PyObject_GetAttrString(param_cls, "POSITIONAL_ONLY"));
-    Ref vk = steal(PyObject_GetAttrString(param_cls, "VAR_KEYWORD"));
+    Ref sig_cls = inspect_attr("Signature");
+    Ref param_cls = sig_cls ? inspect_attr("Parameter") : Ref();
+    if (!param_cls) return -1;
+    Ref po = steal(PyObject_GetAttrString(param_cls.get(), "POSITIONAL_ONLY"));
+    Ref vk = steal(PyObject_GetAttrString(param_cls.get(), "VAR_KEYWORD"));
     if (!po || !vk) return -1;
-    Ref p1 = steal(PyObject_CallFunction(param_cls, "sO", "a", po.get()));
-    Ref p2 = steal(PyObject_CallFunction(param_cls, "sO", "kw", vk.get()));
+    Ref p1 = steal(PyObject_CallFunction(param_cls.get(), "sO", "a", po.get()));
+    Ref p2 = steal(PyObject_CallFunction(param_cls.get(), "sO", "kw", vk.get()));
     if (!p1 || !p2) return -1;
     Ref list = steal(PyList_New(2));
     if (!list) return -1;
     PyList_SET_ITEM(list.get(), 0, p1.release());
     PyList_SET_ITEM(list.get(), 1, p2.release());
-    Ref sig = steal(PyObject_CallOneArg(sig_cls, list.get()));
+    Ref sig = steal(PyObject_CallOneArg(sig_cls.get(), list.get()));
     Ref bind = sig ? steal(PyObject_GetAttrString(sig.get(), "bind")) : Ref();
     Ref args = steal(PyTuple_New(0));
     Ref kw = steal(Py_BuildValue("{s:i}", "a", 1));
@@ -140,34 +136,11 @@ int lenient_pos_only(PyObject* sig_cls, PyObject* param_cls) {
 // The table for `sig`, or nullptr (no exception) when `sig` is not of the plain kind and its
 // own methods must be asked.
 TablePtr read_table(PyObject* sig) {
-    static PyObject* inspect_name = PyUnicode_InternFromString("inspect");
-    if (!inspect_name) return nullptr;
-    Ref inspect = steal(PyImport_GetModule(inspect_name));
-    if (!inspect) return nullptr;
-    Ref sig_cls = steal(PyObject_GetAttrString(inspect.get(), "Signature"));
-    Ref param_cls = steal(PyObject_GetAttrString(inspect.get(), "Parameter"));
-    if (!sig_cls || !param_cls || (PyObject*)Py_TYPE(sig) != sig_cls.get()) return nullptr;
-    Ref empty = steal(PyObject_GetAttrString(param_cls.get(), "empty"));
-    Ref params = steal(PyObject_GetAttrString(sig, "parameters"));
-    Ref values = params ? steal(PyMapping_Values(params.get())) : Ref();
-    if (!empty || !values) return nullptr;
-    int lenient = lenient_pos_only(sig_cls.get(), param_cls.get());
-    if (lenient < 0) return nullptr;
     auto table = std::make_shared<BindTable>();
+    if (read_params(sig, table->params, true) != 1) return nullptr;
+    int lenient = lenient_pos_only();
+    if (lenient < 0) return nullptr;
     table->lenient_pos_only = lenient == 1;
-    Py_ssize_t n = PyList_GET_SIZE(values.get());
-    table->params.reserve((size_t)n);
-    for (Py_ssize_t k = 0; k < n; ++k) {
-        PyObject* p = PyList_GET_ITEM(values.get(), k);
-        if ((PyObject*)Py_TYPE(p) != param_cls.get()) return nullptr;
-        Ref name = steal(PyObject_GetAttrString(p, "name"));
-        Ref kind = steal(PyObject_GetAttrString(p, "kind"));
-        Ref deflt = steal(PyObject_GetAttrString(p, "default"));
-        if (!name || !kind || !deflt || !PyUnicode_CheckExact(name.get())) return nullptr;
-        long kv = PyLong_AsLong(kind.get());
-        if (kv < PosOnly || kv > VarKw) return nullptr;
-        table->params.push_back({std::move(name), kv, deflt.get() != empty.get()});
-    }
     return table;
 }
 
@@ -185,12 +158,12 @@ struct CurryObject {
     CurryState st;
 };
 
-PyTypeObject* curry_type = nullptr;
-
 PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObject* kwnames);
 
+PyTypeObject* curry_type();
+
 CurryObject* alloc_curry(PyTypeObject* tp) {
-    PyObject* self = tp->tp_alloc(tp, 0);
+    PyObject* self = tp ? tp->tp_alloc(tp, 0) : nullptr;
     if (!self) return nullptr;
     auto* o = (CurryObject*)self;
     o->vc = curry_call;
@@ -207,9 +180,7 @@ bool pending_no_signature() {
 }
 
 PyObject* resolve(CurryState& st, PyObject* func) {
-    PyObject* signature = cached_attr(SIGNATURE);
-    if (!signature) return nullptr;
-    PyObject* sig = PyObject_CallOneArg(signature, func);
+    PyObject* sig = signature_of(func).release();
     if (!sig) {
         if (!pending_no_signature()) return ffi_err();
         PyErr_Clear();
@@ -250,7 +221,7 @@ PyObject* make_partial(PyObject* func, Ref args, Ref kw, PyObject* sig, TablePtr
         kw = steal(PyDict_New());
         if (!kw) return ffi_err();
     }
-    CurryObject* o = alloc_curry(curry_type);
+    CurryObject* o = alloc_curry(curry_type());
     if (!o) return nullptr;
     o->st.func = borrow(func);
     o->st.args = std::move(args);
@@ -345,15 +316,9 @@ int curry_clear(PyObject* self) {
     return 0;
 }
 
-void curry_dealloc(PyObject* self) {
-    PyTypeObject* tp = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    Py_TRASHCAN_BEGIN(self, curry_dealloc)
+void curry_release(PyObject* self) {
     curry_clear(self);
     ((CurryObject*)self)->st.~CurryState();
-    tp->tp_free(self);
-    Py_DECREF(tp);
-    Py_TRASHCAN_END
 }
 
 // "curry(<func>, arg, ..., key=value, ...)".
@@ -419,40 +384,24 @@ PyObject* curry_reduce(PyObject* self, PyObject*) {
     return PyTuple_Pack(2, newobj.get(), ctor.get());
 }
 
-PyObject* make_curry_type(PyObject*) {
-    static PyMemberDef members[] = {TV_VECTORCALL_MEMBER(CurryObject), {nullptr, 0, 0, 0, nullptr}};
-    static PyMethodDef methods[] = {
-        {"__reduce__", (PyCFunction)curry_reduce, METH_NOARGS, nullptr},
-        {nullptr, nullptr, 0, nullptr},
-    };
-    static PyType_Slot slots[] = {
+PyTypeObject* curry_type() {
+    static PyTypeObject* type = nullptr;
+    CallableKind kind = {"tarvel._tarvel.curry", sizeof(CurryObject), 0,
+                         (Py_ssize_t)offsetof(CurryObject, vc), curry_reduce,
+                         gc_dealloc<curry_release>, curry_traverse, curry_clear, true};
+    return callable_type(type, kind, {
         {Py_tp_doc, (void*)new_sig().doc()},
         {Py_tp_new, (void*)curry_tp_new},
-        {Py_tp_dealloc, (void*)curry_dealloc},
-        {Py_tp_traverse, (void*)curry_traverse},
-        {Py_tp_clear, (void*)curry_clear},
-        {Py_tp_call, (void*)PyVectorcall_Call},
         {Py_tp_repr, (void*)curry_repr},
-        {Py_tp_methods, methods},
-        {Py_tp_members, members},
-        {0, nullptr},
-    };
-    static PyType_Spec spec = {"tarvel._tarvel.curry", sizeof(CurryObject), 0, TV_CALLABLE_FLAGS,
-                               slots};
-    return type_once(curry_type, spec);
+    });
 }
 
-TV_REGISTER("curry", make_curry_type);
+TV_REGISTER("curry", type_maker<curry_type>);
 
 }  // namespace
 
 PyObject* curry_new(PyObject* func, PyObject* args, PyObject* kwargs) {
-    if (!curry_type) {
-        PyObject* t = make_curry_type(nullptr);
-        if (!t) return nullptr;
-        Py_DECREF(t);
-    }
-    CurryObject* o = alloc_curry(curry_type);
+    CurryObject* o = alloc_curry(curry_type());
     if (!o) return nullptr;
     o->st.func = borrow(func);
     o->st.args = borrow(args);

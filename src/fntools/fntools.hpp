@@ -3,23 +3,11 @@
 // by reducing to the registered module function that builds it.
 #pragma once
 #include "utils/errors.hpp"
+#include "utils/heap_type.hpp"
 
 #include <cstddef>
 #include <initializer_list>
-
-#if PY_VERSION_HEX >= 0x030C0000
-#define TV_VECTORCALL_MEMBER(T) \
-    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(T, vc), Py_READONLY, nullptr}
-#else
-#include <structmember.h>
-#define TV_VECTORCALL_MEMBER(T) \
-    {"__vectorcalloffset__", T_PYSSIZET, offsetof(T, vc), READONLY, nullptr}
-#endif
-
-// Flags shared by every callable type of the family.
-#define TV_CALLABLE_FLAGS                                                          \
-    (Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |          \
-     Py_TPFLAGS_HAVE_VECTORCALL)
+#include <vector>
 
 namespace tv::fn {
 
@@ -33,8 +21,48 @@ PyMethodDef* identity_def();
 // The module function or attribute `name` of tarvel._tarvel, for pickling by reference.
 Ref module_attr(const char* name);
 
-// Creates `*slot` from `spec` on first need; a new reference.
-PyObject* type_once(PyTypeObject*& slot, PyType_Spec& spec);
+// What distinguishes one callable type of the family from another. Every one is called
+// through the vectorcall entry stored at `vc_offset` of its instances and pickles through
+// `reduce`.
+struct CallableKind {
+    const char* qualname;  // "tarvel._tarvel.Juxt"
+    int basicsize, itemsize;
+    Py_ssize_t vc_offset;
+    PyCFunction reduce;
+    destructor dealloc;
+    traverseproc traverse;
+    inquiry clear;
+    bool instantiable = false;  // a class of the module (it then gives tp_new in `extra`)
+};
+
+// The type for `kind`, created in `slot` on first need with the slots in `extra` added
+// (tp_new, tp_repr, tp_doc). Borrowed; nullptr with an exception set.
+PyTypeObject* callable_type(PyTypeObject*& slot, const CallableKind& kind,
+                            std::initializer_list<PyType_Slot> extra = {}) noexcept;
+
+// The kinds for the two object layouts below.
+CallableKind funcs_kind(const char* qualname, PyCFunction reduce);
+template <int N>
+CallableKind refs_kind(const char* qualname, PyCFunction reduce, int basicsize);
+
+// Parameter kinds, numbered as inspect numbers them.
+enum Kind : long { PosOnly = 0, PosOrKw = 1, VarPos = 2, KwOnly = 3, VarKw = 4 };
+
+// One parameter of a signature.
+struct SigParam {
+    Ref name;
+    long kind;
+    bool has_default;
+};
+
+// inspect.signature(func), through the cached function; empty with its exception set.
+Ref signature_of(PyObject* func);
+// An attribute of the inspect module (Signature, Parameter); empty with an exception set.
+Ref inspect_attr(const char* name);
+// The parameters of the signature object `sig`, in order: 1 when read, -1 with an exception
+// set. With `exact`, 0 (no exception) when `sig` is not an exact inspect.Signature of exact
+// inspect.Parameter objects, whose own methods must then be asked instead.
+int read_params(PyObject* sig, std::vector<SigParam>& out, bool exact);
 
 // The `(callable, args)` pair that __reduce__ returns; steals `args`.
 PyObject* reduce_to(const char* module_fn, PyObject* args);
@@ -58,7 +86,6 @@ PyObject* funcs_new(PyTypeObject* tp, vectorcallfunc vc, PyObject* const* items,
 PyObject* funcs_list(PyObject* self);
 int funcs_traverse(PyObject* self, visitproc visit, void* arg);
 int funcs_clear(PyObject* self);
-void funcs_dealloc(PyObject* self);
 
 // The callables with a fixed set of references (Complement, Excepts, Memoize); absent
 // optional references are nullptr.
@@ -83,14 +110,9 @@ int refs_clear(PyObject* self) {
 }
 
 template <int N>
-void refs_dealloc(PyObject* self) {
-    PyTypeObject* tp = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    Py_TRASHCAN_BEGIN(self, refs_dealloc<N>)
-    refs_clear<N>(self);
-    tp->tp_free(self);
-    Py_DECREF(tp);
-    Py_TRASHCAN_END
+CallableKind refs_kind(const char* qualname, PyCFunction reduce, int basicsize) {
+    return {qualname, basicsize, 0, (Py_ssize_t)offsetof(RefsObject<N>, vc), reduce,
+            gc_dealloc<refs_clear<N>>, refs_traverse<N>, refs_clear<N>};
 }
 
 // A new object of `tp` holding new references to `refs` (nullptr entries stay absent).
@@ -129,16 +151,20 @@ inline bool is_meth_o(PyObject* fn) {
     return PyCFunction_CheckExact(fn) && PyCFunction_GET_FLAGS(fn) == METH_O;
 }
 
-inline PyObject* call_one(PyObject* fn, PyObject* arg) {
+// Calls made by a callable of this family (a composition, a juxt, a pipe step): they nest
+// when the callables nest, so each generic call takes a recursion step; compare
+// direct_call (utils/call.hpp) for callbacks called from a flat native loop.
+// fn(arg): a new reference, or nullptr with an exception set.
+inline PyObject* nested_call(PyObject* fn, PyObject* arg) {
     if (is_meth_o(fn)) return PyCFunction_GET_FUNCTION(fn)(PyCFunction_GET_SELF(fn), arg);
     RecursionStep step;
     if (!step.ok()) return nullptr;
     return PyObject_CallOneArg(fn, arg);
 }
 
-// A call with the caller's vectorcall arguments, one-argument built-ins entered directly.
-inline PyObject* call_vector(PyObject* fn, PyObject* const* args, size_t nargsf,
-                             PyObject* kwnames) {
+// The same with the caller's vectorcall arguments.
+inline PyObject* nested_vectorcall(PyObject* fn, PyObject* const* args, size_t nargsf,
+                                   PyObject* kwnames) {
     if (!kwnames && PyVectorcall_NARGS(nargsf) == 1 && is_meth_o(fn))
         return PyCFunction_GET_FUNCTION(fn)(PyCFunction_GET_SELF(fn), args[0]);
     RecursionStep step;

@@ -5,6 +5,8 @@
 #include "utils/binder.hpp"
 #include "utils/cached.hpp"
 
+#include <vector>
+
 namespace tv::fn {
 
 namespace {
@@ -14,8 +16,6 @@ struct MemoizeObject {
     bool single_arg;         // exactly one required positional parameter and nothing else
     bool flexible_signature;  // defaults, keyword-only, **kwargs, or no signature at all
 };
-
-PyTypeObject* memoize_type = nullptr;
 
 #if PY_VERSION_HEX >= 0x030D0000
 inline int dict_get_ref(PyObject* d, PyObject* k, PyObject** out) {
@@ -126,22 +126,10 @@ PyObject* memoize_reduce(PyObject* self, PyObject*) {
     return reduce_to("memoize", PyTuple_Pack(3, func, Py_None, key ? key : Py_None));
 }
 
-PyObject* make_memoize_type() {
-    static PyMemberDef members[] = {TV_VECTORCALL_MEMBER(RefsObject<3>),
-                                    {nullptr, 0, 0, 0, nullptr}};
-    static PyMethodDef methods[] = {
-        {"__reduce__", (PyCFunction)memoize_reduce, METH_NOARGS, nullptr},
-        {nullptr, nullptr, 0, nullptr},
-    };
-    static PyType_Slot slots[] = {
-        {Py_tp_dealloc, (void*)refs_dealloc<3>}, {Py_tp_traverse, (void*)refs_traverse<3>},
-        {Py_tp_clear, (void*)refs_clear<3>},     {Py_tp_call, (void*)PyVectorcall_Call},
-        {Py_tp_methods, methods},                {Py_tp_members, members},
-        {0, nullptr},
-    };
-    static PyType_Spec spec = {"tarvel._tarvel.Memoize", sizeof(MemoizeObject), 0,
-                               TV_CALLABLE_FLAGS | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-    return type_once(memoize_type, spec);
+PyTypeObject* memoize_type() {
+    static PyTypeObject* type = nullptr;
+    return callable_type(type, refs_kind<3>("tarvel._tarvel.Memoize", memoize_reduce,
+                                            sizeof(MemoizeObject)));
 }
 
 struct KeyRule {
@@ -149,49 +137,18 @@ struct KeyRule {
     bool flexible_signature = true;
 };
 
-// 1 when `kind == name` (a kind constant of inspect.Parameter), 0 when not, -1 on error.
-int kind_is(PyObject* kind, PyObject* param_cls, const char* name) {
-    Ref constant = steal(PyObject_GetAttrString(param_cls, name));
-    if (!constant) return -1;
-    return PyObject_RichCompareBool(kind, constant.get(), Py_EQ);
-}
-
-// Reads the key rule from inspect.signature(func); false with an exception set on failure.
+// Reads the key rule from the signature of `func`; false with an exception set on failure.
 bool examine(PyObject* func, KeyRule& rule) {
-    Ref inspect = steal(PyImport_ImportModule("inspect"));
-    if (!inspect) return false;
-    Ref sig = steal(PyObject_CallMethod(inspect.get(), "signature", "O", func));
-    if (!sig) return false;
-    Ref param_cls = steal(PyObject_GetAttrString(inspect.get(), "Parameter"));
-    if (!param_cls) return false;
-    Ref empty = steal(PyObject_GetAttrString(param_cls.get(), "empty"));
-    Ref params = empty ? steal(PyObject_GetAttrString(sig.get(), "parameters")) : Ref();
-    Ref values = params ? steal(PyObject_CallMethod(params.get(), "values", nullptr)) : Ref();
-    Ref it = values ? steal(PyObject_GetIter(values.get())) : Ref();
-    if (!it) return false;
+    Ref sig = signature_of(func);
+    std::vector<SigParam> params;
+    if (!sig || read_params(sig.get(), params, false) < 0) return false;
     bool varargs = false, flexible = false;
     int required = 0;
-    while (Ref p = steal(PyIter_Next(it.get()))) {
-        Ref kind = steal(PyObject_GetAttrString(p.get(), "kind"));
-        Ref deflt = kind ? steal(PyObject_GetAttrString(p.get(), "default")) : Ref();
-        if (!deflt) return false;
-        int is;
-        if ((is = kind_is(kind.get(), param_cls.get(), "VAR_POSITIONAL")) < 0) return false;
-        if (is) varargs = true;
-        if (deflt.get() != empty.get()) {
-            flexible = true;
-            continue;
-        }
-        int kw_only = kind_is(kind.get(), param_cls.get(), "KEYWORD_ONLY");
-        if (kw_only == 0) kw_only = kind_is(kind.get(), param_cls.get(), "VAR_KEYWORD");
-        if (kw_only < 0) return false;
-        if (kw_only) flexible = true;
-        int positional = kind_is(kind.get(), param_cls.get(), "POSITIONAL_ONLY");
-        if (positional == 0) positional = kind_is(kind.get(), param_cls.get(), "POSITIONAL_OR_KEYWORD");
-        if (positional < 0) return false;
-        if (positional) ++required;
+    for (const SigParam& p : params) {
+        if (p.kind == VarPos) varargs = true;
+        if (p.has_default || p.kind == KwOnly || p.kind == VarKw) flexible = true;
+        else if (p.kind == PosOnly || p.kind == PosOrKw) ++required;
     }
-    if (PyErr_Occurred()) return false;
     rule.flexible_signature = flexible;
     rule.single_arg = required == 1 && !varargs && !flexible;
     return true;
@@ -199,15 +156,8 @@ bool examine(PyObject* func, KeyRule& rule) {
 
 // The argument error of a `cache` that is not a dict, in the binder's own form.
 PyObject* reject_cache(PyObject* cache) {
-    Ref qual = steal(PyType_GetQualName(Py_TYPE(cache)));
-    if (!qual) return ffi_err();
-    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of 'dict'", qual.get());
-    PyObject* exc = PyErr_GetRaisedException();
-    Ref note = steal(PyUnicode_FromString("while processing 'cache'"));
-    Ref r = note ? steal(PyObject_CallMethod(exc, "add_note", "O", note.get())) : Ref();
-    if (!r) PyErr_Clear();  // the original error matters more than the note
-    PyErr_SetRaisedException(exc);
-    return nullptr;
+    not_an_instance(cache, "dict");
+    return note_param("cache");
 }
 
 }  // namespace
@@ -231,9 +181,9 @@ TV_FUNCTION(memoize, "memoize(func, cache=None, key=None)") {
         if (!own) return ffi_err();
         cache = own.get();
     }
-    Ref tp = steal(make_memoize_type());
+    PyTypeObject* tp = memoize_type();
     if (!tp) return nullptr;
-    PyObject* self = refs_new<3>((PyTypeObject*)tp.get(), memo_call,
+    PyObject* self = refs_new<3>(tp, memo_call,
                                  {key == Py_None ? nullptr : key, func, cache});
     if (!self) return nullptr;
     ((MemoizeObject*)self)->single_arg = rule.single_arg;

@@ -8,6 +8,7 @@
 
 #include "utils/binder.hpp"
 #include "utils/cached.hpp"
+#include "utils/heap_type.hpp"
 #include "utils/call.hpp"
 #include "utils/registry.hpp"
 
@@ -38,7 +39,7 @@ PyObject* wrap(PyObject* result) noexcept {
 PyObject* call_live(ModuleAttr& attr, PyObject* x, PyObject* y = nullptr) {
     Ref f = module_attr(attr);
     if (!f) return nullptr;
-    return y ? call2(f.get(), x, y) : call1(f.get(), x);
+    return y ? direct_call(f.get(), x, y) : direct_call(f.get(), x);
 }
 
 // An int for islice from the converted `n`: the argument itself when it already is one.
@@ -155,32 +156,10 @@ namespace tv::it {
 
 namespace {
 
-PyObject* make_iter_type(PyObject*) {
-    if (g_iter) return Py_NewRef((PyObject*)g_iter);
-    static PyMethodDef methods[] = {
-        Iter_map_m::decl.def,
-        Iter_filter_m::decl.def,
-        Iter_unique_m::decl.def,
-        Iter_take_m::decl.def,
-        Iter_drop_m::decl.def,
-        Iter_sliding_window_m::decl.def,
-        Iter_partition_all_m::decl.def,
-        Iter_flat_map_m::decl.def,
-        Iter_pluck_m::decl.def,
-        Iter_interpose_m::decl.def,
-        Iter_accumulate_m::decl.def,
-        Iter_collect_m::decl.def,
-        Iter_reduce_m::decl.def,
-        Iter_count_m::decl.def,
-        Iter_frequencies_m::decl.def,
-        Iter_group_by_m::decl.def,
-        Iter_to_dict_m::decl.def,
-        Iter_first_m::decl.def,
-        Iter_last_m::decl.def,
-        Iter_nth_m::decl.def,
-        opt::kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
+PyTypeObject* iter_type() noexcept {
+    if (g_iter) return g_iter;
+    PyMethodDef* methods = class_methods("Iter", {opt::kClassGetItem});
+    if (!methods) return nullptr;
     static PyType_Slot slots[] = {
         {Py_tp_doc, (void*)"Iter(inner)\n--\n\n"},
         // The layout of the value types (one fixed reference): their release, with its
@@ -196,15 +175,14 @@ PyObject* make_iter_type(PyObject*) {
         "tarvel._tarvel.Iter", sizeof(opt::Box), 0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE, slots,
     };
-    auto* tp = (PyTypeObject*)PyType_FromSpec(&spec);
-    if (!tp) return ffi_err();
-    tp->tp_vectorcall = opt::payload_vectorcall<iter_sig>;
-    g_iter = tp;
-    return Py_NewRef((PyObject*)tp);
+    return type_once(g_iter, spec, [](PyTypeObject* tp) {
+        tp->tp_vectorcall = opt::payload_vectorcall<iter_sig>;
+        return true;
+    });
 }
-
-TV_REGISTER("Iter", make_iter_type);
 
 }  // namespace
 
 }  // namespace tv::it
+
+TV_REGISTER("Iter", tv::type_maker<tv::it::iter_type>);

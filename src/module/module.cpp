@@ -4,13 +4,16 @@
 #include "utils/binder.hpp"
 #include "utils/registry.hpp"
 
+#include <cstring>
+
 namespace {
 
 using tv::Ref;
 
-// The order of __all__. A leading '#' marks an internal type that is created here (so that
-// it exists before anything can need it) but not added to the module. Names whose family
-// has not declared them are skipped.
+// The order of __all__: the one place that says it. A leading '#' marks an internal type
+// that is created here (so that it exists before anything can need it) but not added to
+// the module. Every name here must be declared by its family and every declaration must
+// have its place here, or the import fails (see check_declarations).
 constexpr const char* kOrder[] = {
     "Some", "NothingType", "Option", "Ok", "Err", "Result", "Nothing",
     "first_opt", "last_opt", "nth_opt", "get_opt", "get_in_opt", "peek_opt",
@@ -30,6 +33,14 @@ constexpr const char* kOrder[] = {
     "Iter",
 };
 
+// Names of kOrder whose family is not built yet: the only names allowed to have no
+// declaration. A family that lands deletes its own line (one line per family, so that
+// families landing in any order never touch the same line).
+constexpr const char* kNotYetBuilt[] = {
+    // (keeps the list non-empty once every family has landed)
+    nullptr,
+};
+
 int add_name(PyObject* module, const char* name, PyObject* value) {
     Ref all = tv::steal(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
@@ -47,13 +58,60 @@ int add_name(PyObject* module, const char* name, PyObject* value) {
     return PyObject_SetAttr(module, key.get(), value);
 }
 
+template <size_t N>
+bool listed(const char* const (&names)[N], const char* name) {
+    for (const char* n : names)
+        if (n && std::strcmp(n, name) == 0) return true;
+    return false;
+}
+
+const tv::Entry* find_entry(const char* name) {
+    for (const tv::Entry& e : tv::registered_entries())
+        if (std::strcmp(e.name, name) == 0) return &e;
+    return nullptr;
+}
+
+bool declaration_error(const char* what, const char* name) {
+    PyErr_Format(PyExc_ImportError, "tarvel._tarvel: '%s' %s", name, what);
+    return false;
+}
+
+// The declarations and the order table must agree exactly: a declared name that has no
+// place in the order would silently never be exported, and a listed name that nobody
+// declares would silently be missing.
+bool check_declarations() {
+    const auto& entries = tv::registered_entries();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const char* name = entries[i].name;
+        if (!listed(kOrder, name))
+            return declaration_error("is declared but has no place in the module's order", name);
+        for (size_t j = 0; j < i; ++j)
+            if (std::strcmp(entries[j].name, name) == 0)
+                return declaration_error("is declared twice", name);
+    }
+    for (const char* name : kOrder) {
+        bool declared = find_entry(name) != nullptr;
+        bool pending = listed(kNotYetBuilt, name);
+        if (!declared && !pending)
+            return declaration_error("is in the module's order but nothing declares it", name);
+        if (declared && pending)
+            return declaration_error("is declared but still listed as not yet built", name);
+    }
+    for (const char* name : kNotYetBuilt)
+        if (name && !listed(kOrder, name))
+            return declaration_error("is listed as not yet built but has no place in the order",
+                                     name);
+    return true;
+}
+
 int exec_module(PyObject* module) {
+    if (!check_declarations()) return -1;
     Ref modname = tv::steal(PyModule_GetNameObject(module));
     if (!modname) return -1;
     for (const char* name : kOrder) {
         bool internal = name[0] == '#';
-        const tv::Entry* e = tv::find_entry(name);
-        if (!e) continue;
+        const tv::Entry* e = find_entry(name);
+        if (!e) continue;  // not yet built
         Ref value;
         if (e->fn)
             value = tv::steal(PyCMethod_New(&e->fn->def, module, modname.get(), nullptr));
@@ -64,6 +122,12 @@ int exec_module(PyObject* module) {
             return -1;
         }
         if (!internal && add_name(module, name, value.get()) < 0) return -1;
+    }
+    // Every class with declared methods has been created by now; one whose table nobody
+    // read carries a misspelt class name.
+    if (const char* owner = tv::unread_method_owner()) {
+        declaration_error("has methods declared but no type reads them", owner);
+        return -1;
     }
     return 0;
 }

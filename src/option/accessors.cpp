@@ -61,10 +61,7 @@ PyObject* last_opt_impl(PyObject* seq) {
     iternextfunc next = Py_TYPE(it.get())->tp_iternext;
     Ref latest;
     while (PyObject* x = next(it.get())) latest.reset(x);
-    if (PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
-        PyErr_Clear();
-    }
+    if (!reached_end()) return nullptr;
     return latest ? some(std::move(latest)) : nothing();
 }
 
@@ -79,13 +76,9 @@ PyObject* nth_opt_impl(uint64_t n, PyObject* seq) {
             Py_DECREF(x);
             continue;
         }
-        PyObject* cur = PyErr_Occurred();
-        if (!cur || PyErr_GivenExceptionMatches(cur, PyExc_StopIteration)) {
-            PyErr_Clear();
-            return nothing();
-        }
+        if (reached_end()) return nothing();
         // A failing step still counts as a skipped element; an internal error does not.
-        if (cur == panic_type()) {
+        if (PyErr_Occurred() == panic_type()) {
             pending_matches(PyExc_Exception);
             return nullptr;
         }

@@ -1,5 +1,7 @@
 #include "option/box.hpp"
 
+#include "utils/registry.hpp"
+
 #include <cstddef>
 #include <new>
 #include <utility>
@@ -114,7 +116,13 @@ bool set_class_attr(PyTypeObject* tp, const char* name, PyObject* value) noexcep
     return true;
 }
 
-PyTypeObject* make_box_type(BoxKind& k) noexcept {
+PyTypeObject* box_type(PyTypeObject*& slot, BoxKind& k) noexcept {
+    if (slot) return slot;
+    PyMethodDef* methods = class_methods(k.cls, {
+        {"__reduce__", (PyCFunction)box_reduce, METH_NOARGS, nullptr},
+        kClassGetItem,
+    });
+    if (!methods) return nullptr;
     k.members[0] = {k.field, Py_T_OBJECT_EX, (Py_ssize_t)offsetof(Box, payload), Py_READONLY,
                     nullptr};
     k.members[1] = {nullptr, 0, 0, 0, nullptr};
@@ -125,7 +133,7 @@ PyTypeObject* make_box_type(BoxKind& k) noexcept {
         {Py_tp_richcompare, (void*)k.richcompare},
         {Py_tp_repr, (void*)k.repr},
         {Py_tp_new, (void*)k.tp_new},
-        {Py_tp_methods, k.methods},
+        {Py_tp_methods, methods},
         {Py_tp_members, k.members},
         {0, nullptr},
         {0, nullptr},
@@ -136,17 +144,18 @@ PyTypeObject* make_box_type(BoxKind& k) noexcept {
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE,
         slots,
     };
-    Ref t = steal(PyType_FromSpec(&spec));
-    if (!t) return (PyTypeObject*)ffi_err();
-    auto* tp = (PyTypeObject*)t.get();
-    // Subclasses do not inherit this: their calls go through tp_new (and their __init__).
-    tp->tp_vectorcall = k.vectorcall;
-    Ref match_args = steal(Py_BuildValue("(s)", k.field));
-    if (!set_class_attr(tp, "__match_args__", match_args.get())) return (PyTypeObject*)ffi_err();
-    return (PyTypeObject*)t.release();
+    return type_once(slot, spec, [&](PyTypeObject* tp) {
+        // Subclasses do not inherit this: their calls go through tp_new (and their __init__).
+        tp->tp_vectorcall = k.vectorcall;
+        Ref match_args = steal(Py_BuildValue("(s)", k.field));
+        return set_class_attr(tp, "__match_args__", match_args.get());
+    });
 }
 
-PyTypeObject* make_namespace_type(const char* qualname, PyMethodDef* methods) noexcept {
+PyTypeObject* namespace_type(PyTypeObject*& slot, const char* qualname, const char* cls) noexcept {
+    if (slot) return slot;
+    PyMethodDef* methods = class_methods(cls, {kClassGetItem});
+    if (!methods) return nullptr;
     PyType_Slot slots[] = {
         {Py_tp_methods, methods},
         {0, nullptr},
@@ -156,8 +165,7 @@ PyTypeObject* make_namespace_type(const char* qualname, PyMethodDef* methods) no
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
         slots,
     };
-    PyObject* t = PyType_FromSpec(&spec);
-    return t ? (PyTypeObject*)t : (PyTypeObject*)ffi_err();
+    return type_once(slot, spec);
 }
 
 }  // namespace tv::opt

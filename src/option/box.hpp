@@ -2,12 +2,8 @@
 // types differ only in their names, methods and which class they compare equal to.
 #pragma once
 #include "utils/binder.hpp"
+#include "utils/heap_type.hpp"
 
-#if PY_VERSION_HEX < 0x030C0000
-#include <structmember.h>  // PyMemberDef and its flags lived here before 3.12
-#define Py_T_OBJECT_EX T_OBJECT_EX
-#define Py_READONLY READONLY
-#endif
 
 namespace tv::opt {
 
@@ -73,20 +69,21 @@ PyObject* payload_tp_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
 
 // What distinguishes one payload type from another.
 struct BoxKind {
+    const char* cls;       // "Some": the class whose declared methods the type has
     const char* qualname;  // "tarvel._tarvel.Some"
     const char* doc;       // "Some(value)\n--\n\n"
     const char* field;     // "value": the read-only attribute and the one match argument
     bool truthy;
-    PyMethodDef* methods;
     richcmpfunc richcompare;
     reprfunc repr;
     newfunc tp_new;            // for subclasses and keyword calls through type()
     vectorcallfunc vectorcall;  // calls of the exact type
-    PyMemberDef members[2];     // filled by make_box_type; lives as long as the type
+    PyMemberDef members[2];     // filled by box_type; lives as long as the type
 };
 
-// Creates the type object for `kind`; a new reference, or nullptr with an exception set.
-PyTypeObject* make_box_type(BoxKind& kind) noexcept;
+// The type object for `kind`, created in `slot` on first need (borrowed), or nullptr with an
+// exception set.
+PyTypeObject* box_type(PyTypeObject*& slot, BoxKind& kind) noexcept;
 
 // Rich comparison shared by the payload types: == is payload equality against instances of
 // `same` (never NotImplemented), != negates ==, ordering is not supported.
@@ -105,14 +102,9 @@ PyObject* reduce_with_state(PyObject* self, PyObject* args) noexcept;
 // __reduce__ of the payload types: (type(self), (payload,)[, dict]).
 PyObject* box_reduce(PyObject* self, PyObject*) noexcept;
 
-// A method definition with extra flags (METH_STATIC for the namespaces' constructors).
-inline PyMethodDef with_flags(PyMethodDef d, int flags) {
-    d.ml_flags |= flags;
-    return d;
-}
-
-// A namespace type: no instances, only static methods (and __class_getitem__).
-PyTypeObject* make_namespace_type(const char* qualname, PyMethodDef* methods) noexcept;
+// A namespace type, created in `slot` on first need: no instances, only the static methods
+// declared for class `cls` (and __class_getitem__). Borrowed, or nullptr with an exception.
+PyTypeObject* namespace_type(PyTypeObject*& slot, const char* qualname, const char* cls) noexcept;
 
 // Adds a class attribute to a freshly created (immutable) type.
 bool set_class_attr(PyTypeObject* tp, const char* name, PyObject* value) noexcept;

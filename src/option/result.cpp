@@ -110,78 +110,32 @@ TV_METHOD(Result, of, "of(f)") {
 namespace tv::opt {
 
 PyTypeObject* ok_type() noexcept {
-    if (g_ok) return g_ok;
-    static PyMethodDef methods[] = {
-        Ok_map_m::decl.def,
-        Ok_map_err_m::decl.def,
-        Ok_and_then_m::decl.def,
-        Ok_unwrap_m::decl.def,
-        Ok_unwrap_or_m::decl.def,
-        Ok_ok_m::decl.def,
-        Ok_err_m::decl.def,
-        Ok_is_ok_m::decl.def,
-        Ok_is_err_m::decl.def,
-        {"__reduce__", (PyCFunction)box_reduce, METH_NOARGS, nullptr},
-        kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
     static BoxKind kind = {
-        "tarvel._tarvel.Ok", "Ok(value)\n--\n\n", "value", true, methods,
+        "Ok", "tarvel._tarvel.Ok", "Ok(value)\n--\n\n", "value", true,
         ok_richcompare, ok_repr, payload_tp_new<ok_sig>, payload_vectorcall<ok_sig>, {},
     };
-    g_ok = make_box_type(kind);
-    return g_ok;
+    return box_type(g_ok, kind);
 }
 
 PyTypeObject* err_type() noexcept {
-    if (g_err) return g_err;
-    static PyMethodDef methods[] = {
-        Err_map_m::decl.def,
-        Err_map_err_m::decl.def,
-        Err_and_then_m::decl.def,
-        Err_unwrap_m::decl.def,
-        Err_unwrap_or_m::decl.def,
-        Err_ok_m::decl.def,
-        Err_err_m::decl.def,
-        Err_is_ok_m::decl.def,
-        Err_is_err_m::decl.def,
-        {"__reduce__", (PyCFunction)box_reduce, METH_NOARGS, nullptr},
-        kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
     static BoxKind kind = {
-        "tarvel._tarvel.Err", "Err(error)\n--\n\n", "error", false, methods,
+        "Err", "tarvel._tarvel.Err", "Err(error)\n--\n\n", "error", false,
         err_richcompare, err_repr, payload_tp_new<err_sig>, payload_vectorcall<err_sig>, {},
     };
-    g_err = make_box_type(kind);
-    return g_err;
+    return box_type(g_err, kind);
 }
 
 namespace {
 
-PyObject* make_ok(PyObject*) {
-    PyTypeObject* tp = ok_type();
-    return tp ? Py_NewRef((PyObject*)tp) : nullptr;
-}
-
-PyObject* make_err(PyObject*) {
-    PyTypeObject* tp = err_type();
-    return tp ? Py_NewRef((PyObject*)tp) : nullptr;
-}
-
 PyObject* make_result(PyObject*) {
-    static PyMethodDef methods[] = {
-        with_flags(Result_of_m::decl.def, METH_STATIC),
-        kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
-    return (PyObject*)make_namespace_type("tarvel._tarvel.Result", methods);
+    static PyTypeObject* type = nullptr;
+    return type_maker_of(namespace_type(type, "tarvel._tarvel.Result", "Result"));
 }
 
 }  // namespace
 
 }  // namespace tv::opt
 
-TV_REGISTER("Ok", tv::opt::make_ok);
-TV_REGISTER("Err", tv::opt::make_err);
+TV_REGISTER("Ok", tv::type_maker<tv::opt::ok_type>);
+TV_REGISTER("Err", tv::type_maker<tv::opt::err_type>);
 TV_REGISTER("Result", tv::opt::make_result);

@@ -163,23 +163,9 @@ PyObject* nothing_reduce(PyObject* self, PyObject*) {
     return args ? reduce_with_state(self, args.get()) : nullptr;
 }
 
-PyObject* make_some(PyObject*) {
-    PyTypeObject* tp = some_type();
-    return tp ? Py_NewRef((PyObject*)tp) : nullptr;
-}
-
-PyObject* make_nothing_type(PyObject*) {
-    PyTypeObject* tp = nothing_type();
-    return tp ? Py_NewRef((PyObject*)tp) : nullptr;
-}
-
 PyObject* make_option(PyObject*) {
-    static PyMethodDef methods[] = {
-        with_flags(Option_of_m::decl.def, METH_STATIC),
-        kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
-    return (PyObject*)make_namespace_type("tarvel._tarvel.Option", methods);
+    static PyTypeObject* type = nullptr;
+    return type_maker_of(namespace_type(type, "tarvel._tarvel.Option", "Option"));
 }
 
 // The module attribute: one ordinary instance, made at import.
@@ -188,45 +174,20 @@ PyObject* make_nothing_instance(PyObject*) { return nothing(); }
 }  // namespace
 
 PyTypeObject* some_type() noexcept {
-    if (g_some) return g_some;
-    static PyMethodDef methods[] = {
-        Some_map_m::decl.def,
-        Some_and_then_m::decl.def,
-        Some_filter_m::decl.def,
-        Some_unwrap_m::decl.def,
-        Some_unwrap_or_m::decl.def,
-        Some_unwrap_or_else_m::decl.def,
-        Some_ok_or_m::decl.def,
-        Some_is_some_m::decl.def,
-        Some_is_none_m::decl.def,
-        {"__reduce__", (PyCFunction)box_reduce, METH_NOARGS, nullptr},
-        kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
     static BoxKind kind = {
-        "tarvel._tarvel.Some", "Some(value)\n--\n\n", "value", true, methods,
+        "Some", "tarvel._tarvel.Some", "Some(value)\n--\n\n", "value", true,
         some_richcompare, some_repr, payload_tp_new<some_sig>, payload_vectorcall<some_sig>, {},
     };
-    g_some = make_box_type(kind);
-    return g_some;
+    return box_type(g_some, kind);
 }
 
 PyTypeObject* nothing_type() noexcept {
     if (g_nothing) return g_nothing;
-    static PyMethodDef methods[] = {
-        NothingType_map_m::decl.def,
-        NothingType_and_then_m::decl.def,
-        NothingType_filter_m::decl.def,
-        NothingType_unwrap_m::decl.def,
-        NothingType_unwrap_or_m::decl.def,
-        NothingType_unwrap_or_else_m::decl.def,
-        NothingType_ok_or_m::decl.def,
-        NothingType_is_some_m::decl.def,
-        NothingType_is_none_m::decl.def,
+    PyMethodDef* methods = class_methods("NothingType", {
         {"__reduce__", (PyCFunction)nothing_reduce, METH_NOARGS, nullptr},
         kClassGetItem,
-        {nullptr, nullptr, 0, nullptr},
-    };
+    });
+    if (!methods) return nullptr;
     static PyType_Slot slots[] = {
         {Py_tp_doc, (void*)"NothingType()\n--\n\n"},
         {Py_tp_dealloc, (void*)nothing_dealloc},
@@ -242,16 +203,15 @@ PyTypeObject* nothing_type() noexcept {
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE,
         slots,
     };
-    auto* tp = (PyTypeObject*)PyType_FromSpec(&spec);
-    if (!tp) return (PyTypeObject*)ffi_err();
-    tp->tp_vectorcall = nothing_vectorcall;
-    g_nothing = tp;
-    return g_nothing;
+    return type_once(g_nothing, spec, [](PyTypeObject* tp) {
+        tp->tp_vectorcall = nothing_vectorcall;
+        return true;
+    });
 }
 
 }  // namespace tv::opt
 
-TV_REGISTER("Some", tv::opt::make_some);
-TV_REGISTER("NothingType", tv::opt::make_nothing_type);
+TV_REGISTER("Some", tv::type_maker<tv::opt::some_type>);
+TV_REGISTER("NothingType", tv::type_maker<tv::opt::nothing_type>);
 TV_REGISTER("Option", tv::opt::make_option);
 TV_REGISTER("Nothing", tv::opt::make_nothing_instance);

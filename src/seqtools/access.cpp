@@ -11,6 +11,14 @@
 
 namespace tv::seq {
 
+namespace {
+
+CachedAttr ISLICE{"itertools", "islice", {}};
+CachedAttr CHAIN{"itertools", "chain", {}};
+CachedAttr SEQUENCE_ABC{"collections.abc", "Sequence", {}};
+
+}  // namespace
+
 PyObject* islice_call(PyObject* const* args, size_t nargs) {
     PyObject* islice = cached_attr(ISLICE);
     if (!islice) return nullptr;
@@ -75,10 +83,7 @@ PyObject* tail_impl(uint64_t n, PyObject* seq) {
     Ring ring((size_t)n);
     iternextfunc next = Py_TYPE(it.get())->tp_iternext;
     while (PyObject* x = next(it.get())) ring.push(x);
-    if (PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
-        PyErr_Clear();
-    }
+    if (!reached_end()) return nullptr;
     return ring.to_tuple();
 }
 
@@ -100,10 +105,7 @@ PyObject* count_impl(PyObject* seq) {
         Py_DECREF(x);
         ++count;
     }
-    if (PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
-        PyErr_Clear();
-    }
+    if (!reached_end()) return nullptr;
     return PyLong_FromSize_t(count);
 }
 
@@ -125,10 +127,8 @@ bool skip(PyObject* it, long n) {
             Py_DECREF(x);
             continue;
         }
-        if (!PyErr_Occurred()) return false;
-        bool stop = PyErr_ExceptionMatches(PyExc_StopIteration);
+        if (reached_end()) return false;
         PyErr_Clear();
-        if (stop) return false;
     }
     return true;
 }

@@ -88,7 +88,7 @@ public:
             if (key_) {
                 keys.clear();
                 for (size_t i = 0; i < n; ++i) {
-                    PyObject* k = call1(key_.get(), row[i]);
+                    PyObject* k = direct_call(key_.get(), row[i]);
                     if (!k) return nullptr;
                     keys.push(k);
                 }
@@ -191,14 +191,9 @@ PyObject* key_name() {
 }  // namespace
 
 PyObject* isdistinct_impl(PyObject* seq) {
-    if (std::optional<IntBuf> buf = int_buffer(seq)) {
-        if (const void* data = buf->data()) {
-            return visit_kind(buf->kind(), [&](auto tag) {
-                using T = typename decltype(tag)::type;
-                return distinct_ints((const T*)data, buf->count());
-            });
-        }
-    }
+    if (std::optional<PyObject*> r = with_int_elements(
+            seq, [&](auto* data, size_t n) { return distinct_ints(data, n); }))
+        return *r;
     return distinct_objects(seq);
 }
 

@@ -51,14 +51,9 @@ PyObject* count_objects(PyObject* seq) {
 }  // namespace
 
 PyObject* frequencies_impl(PyObject* seq) {
-    if (std::optional<IntBuf> buf = int_buffer(seq)) {
-        if (const void* data = buf->data()) {
-            return visit_kind(buf->kind(), [&](auto tag) {
-                using T = typename decltype(tag)::type;
-                return count_ints((const T*)data, buf->count());
-            });
-        }
-    }
+    if (std::optional<PyObject*> r = with_int_elements(
+            seq, [&](auto* data, size_t n) { return count_ints(data, n); }))
+        return *r;
     return count_objects(seq);
 }
 

@@ -62,7 +62,7 @@ PyObject* reduceby_impl(PyObject* key, PyObject* binop, PyObject* seq, PyObject*
         if (!acc) return false;
         if (!inserted) {
             // binop cannot reach the index, so `acc` stays where it is during the call.
-            PyObject* v = call2(binop, acc->get(), x);
+            PyObject* v = direct_call(binop, acc->get(), x);
             if (!v) return false;
             acc->reset(v);
             return true;
@@ -73,7 +73,7 @@ PyObject* reduceby_impl(PyObject* key, PyObject* binop, PyObject* seq, PyObject*
         }
         Ref start = init_call ? steal(PyObject_CallNoArgs(init)) : borrow(init);
         if (!start) return false;
-        acc->reset(call2(binop, start.get(), x));
+        acc->reset(direct_call(binop, start.get(), x));
         return bool(*acc);
     });
     if (!ok) return ffi_err();

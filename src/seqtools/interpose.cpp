@@ -16,7 +16,19 @@ Py_ssize_t sat_add(Py_ssize_t a, Py_ssize_t b) {
     return a > PY_SSIZE_T_MAX - b ? PY_SSIZE_T_MAX : a + b;
 }
 
+// The separator: read by every separator step, never changed by one, so it lies outside the
+// guarded state.
+struct InterposeFixed {
+    Ref el;
+    int traverse(visitproc visit, void* arg) const {
+        Py_VISIT(el.get());
+        return 0;
+    }
+    void clear() { el.reset(); }
+};
+
 struct InterposeState {
+    using Fixed = InterposeFixed;
     static constexpr const char* kName = "InterposeIter";
     static constexpr const char* kDoc =
         "Dedicated iterator for interpose(): reads its source directly (exact lists by\n"
@@ -28,17 +40,15 @@ struct InterposeState {
 
     // With `first` the iterator starts eagerly (that element pending, as if already
     // started); without it nothing has been read yet.
-    InterposeState(Ref sep, PySource src, Ref first)
-        : el(std::move(sep)), source(std::move(src)), pending(std::move(first)),
-          started(bool(pending)) {}
+    InterposeState(PySource src, Ref first)
+        : source(std::move(src)), pending(std::move(first)), started(bool(pending)) {}
 
-    Ref el;
     PySource source;
     Ref pending;   // taken from the source, returned after the separator that precedes it
     bool started;  // the first element was returned or is pending
     bool done = false;
 
-    PyObject* next() {
+    PyObject* next(const InterposeFixed& fixed) {
         if (pending) return pending.release();
         if (done) return nullptr;
         PyObject* x = source.next();
@@ -52,7 +62,7 @@ struct InterposeState {
             return x;
         }
         pending.reset(x);
-        return Py_NewRef(el.get());
+        return Py_NewRef(fixed.el.get());
     }
 
     Py_ssize_t hint() {
@@ -65,7 +75,6 @@ struct InterposeState {
     }
 
     int traverse(visitproc visit, void* arg) {
-        Py_VISIT(el.get());
         Py_VISIT(pending.get());
         return source.traverse(visit, arg);
     }
@@ -73,7 +82,6 @@ struct InterposeState {
         done = true;
         pending.reset();
         source.clear();
-        el.reset();
     }
 };
 
@@ -86,7 +94,7 @@ TV_REGISTER("#InterposeIter", InterposeIter::make_type);
 PyObject* interpose_lazy(PyObject* el, PyObject* seq) {
     PySource src;
     if (!src.open(seq)) return nullptr;
-    return InterposeIter::create(borrow(el), std::move(src), Ref());
+    return InterposeIter::create_with({borrow(el)}, std::move(src), Ref());
 }
 
 }  // namespace tv::seq
@@ -99,5 +107,5 @@ TV_FUNCTION(interpose, "interpose(el, seq)") {
     if (!src.open(a[1])) return nullptr;
     Ref first = steal(src.next());
     if (!first) return PyErr_Occurred() ? nullptr : stop_iteration();
-    return InterposeIter::create(borrow(a[0]), std::move(src), std::move(first));
+    return InterposeIter::create_with({borrow(a[0])}, std::move(src), std::move(first));
 }

@@ -31,7 +31,7 @@ public:
     // The key value of `item`: a new reference, or nullptr with an exception set.
     PyObject* operator()(PyObject* item) const noexcept {
         switch (kind_) {
-            case Kind::Call: return call1(key_, item);
+            case Kind::Call: return direct_call(key_, item);
             case Kind::Index: {
                 PyTypeObject* tp = Py_TYPE(item);
                 if (tp == &PyTuple_Type) {

@@ -114,14 +114,7 @@ public:
     }
 
 private:
-    PyObject* iter_next_cached() {
-        PyObject* r = next_(it_.get());
-        if (!r && PyErr_Occurred()) {
-            if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
-            PyErr_Clear();
-        }
-        return r;
-    }
+    PyObject* iter_next_cached() { return step_with(next_, it_.get()); }
 
     Ref it_;
     iternextfunc next_;

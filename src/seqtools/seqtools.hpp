@@ -42,8 +42,9 @@ PyObject* interpose_lazy(PyObject* el, PyObject* seq);
 // Overlapping windows of n consecutive elements (n already known to be >= 0); the first
 // n - 1 elements are read during the call.
 PyObject* sliding_window_impl(uint64_t n, PyObject* seq);
-// Chunks of n elements, the last one possibly shorter; iter(seq) is called even for n = 0,
-// which yields nothing.
+// Chunks of n elements, the last one possibly shorter. iter(seq) is called even for n = 0
+// (so a non-iterable raises), which then yields nothing; the module's partition_all
+// answers n <= 0 before reaching here, without touching seq.
 PyObject* partition_all_impl(uint64_t n, PyObject* seq);
 // itertools.chain.from_iterable(seqs) through the cached object.
 PyObject* concat_impl(PyObject* seqs);

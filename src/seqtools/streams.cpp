@@ -13,10 +13,17 @@
 
 namespace tv::seq {
 
+namespace {
+
+CachedAttr CHAIN_FROM_ITERABLE{"itertools", "chain.from_iterable", {}};
+CachedAttr BUILTINS_MAP{"builtins", "map", {}};
+
+}  // namespace
+
 PyObject* concat_impl(PyObject* seqs) {
     PyObject* chain = cached_attr(CHAIN_FROM_ITERABLE);
     if (!chain) return nullptr;
-    return call1(chain, seqs);
+    return direct_call(chain, seqs);
 }
 
 PyObject* mapcat_impl(PyObject* func, PyObject* seqs) {
@@ -49,10 +56,7 @@ public:
                 ++pos_;
                 return x;
             }
-            if (PyErr_Occurred()) {
-                if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
-                PyErr_Clear();
-            }
+            if (!reached_end()) return nullptr;
             // Out of the array before it is released: its __del__ may run Python code.
             Ref dead = std::move(s.it);
             its_.erase(its_.begin() + (std::ptrdiff_t)pos_);
@@ -83,7 +87,7 @@ public:
             cur_ = v.dup();
             return v.release();
         }
-        PyObject* r = call1(func_.get(), v.get());
+        PyObject* r = direct_call(func_.get(), v.get());
         v.reset();
         if (!r) return nullptr;
         cur_ = borrow(r);
@@ -150,7 +154,7 @@ public:
         // The accumulator is only replaced by this step, which cannot be re-entered, so it
         // stays alive through the call without a reference of its own.
         PyObject* r = number_ ? number_(acc_.get(), x.get())
-                              : call2(binop_.get(), acc_.get(), x.get());
+                              : direct_call(binop_.get(), acc_.get(), x.get());
         if (!r) return ffi_err();
         acc_.reset(Py_NewRef(r));
         return r;
@@ -183,7 +187,7 @@ public:
         for (;;) {
             Ref x = steal(src_.next());
             if (!x) return nullptr;
-            Ref r = steal(call1(pred, x.get()));
+            Ref r = steal(direct_call(pred, x.get()));
             if (!r) return nullptr;
             PyObject* t = r.get();
             int truth = t == Py_True ? 1 : t == Py_False ? 0 : PyObject_IsTrue(t);

@@ -308,14 +308,9 @@ PyObject* topk_keyed(uint64_t k, PyObject* seq, PyObject* key) {
 
 PyObject* topk_impl(uint64_t k, PyObject* seq, PyObject* key) {
     if (key && key != Py_None) return topk_keyed(k, seq, key);
-    if (std::optional<IntBuf> buf = int_buffer(seq)) {
-        if (const void* data = buf->data()) {
-            return visit_kind(buf->kind(), [&](auto tag) {
-                using T = typename decltype(tag)::type;
-                return topk_int<T>(k, (const T*)data, buf->count());
-            });
-        }
-    }
+    if (std::optional<PyObject*> r = with_int_elements(
+            seq, [&](auto* data, size_t n) { return topk_int(k, data, n); }))
+        return *r;
     return topk_plain(k, seq);
 }
 

@@ -45,7 +45,10 @@ Sig::Sig(const char* text, const char* owner, std::initializer_list<ConvSpec> co
         size_t comma = list.find(", ");
         std::string_view item = list.substr(0, comma);
         list = comma == list.npos ? std::string_view() : list.substr(comma + 2);
-        if (item == "$self") continue;
+        if (item == "$self") {
+            bound_ = true;
+            continue;
+        }
         if (item.substr(0, 2) == "**") {
             varkw_ = true;
             continue;
@@ -142,17 +145,6 @@ bool too_many(const char* display, int nreq, int npos, Py_ssize_t n) {
     return false;
 }
 
-bool add_note(const std::string& pname) {
-    PyObject* exc = PyErr_GetRaisedException();
-    if (!exc) return false;
-    PyObject* note = PyUnicode_FromFormat("while processing '%s'", pname.c_str());
-    PyObject* r = note ? PyObject_CallMethod(exc, "add_note", "O", note) : nullptr;
-    Py_XDECREF(note);
-    if (!r) PyErr_Clear();  // the original error matters more than the note
-    Py_XDECREF(r);
-    PyErr_SetRaisedException(exc);
-    return false;
-}
 
 bool to_bool(PyObject* o, bool* out) {
     if (PyBool_Check(o)) {
@@ -212,7 +204,7 @@ bool Sig::convert(Args& a) const {
             case Conv::U64: ok = to_u64(a.v[i], &a.c[i].u); break;
             case Conv::I64: ok = to_i64(a.v[i], &a.c[i].i); break;
         }
-        if (!ok) return add_note(params_[i].name);
+        if (!ok) return note_param(params_[i].name.c_str()), false;
     }
     return true;
 }
@@ -270,6 +262,16 @@ bool Sig::bind_tuple(Args& a, PyObject* self, PyObject* args, PyObject* kwargs) 
     return true;
 }
 
+PyObject* note_param(const char* pname) noexcept {
+    PyObject* exc = PyErr_GetRaisedException();
+    if (!exc) return nullptr;
+    Ref note = steal(PyUnicode_FromFormat("while processing '%s'", pname));
+    Ref r = note ? steal(PyObject_CallMethod(exc, "add_note", "O", note.get())) : Ref();
+    if (!r) PyErr_Clear();  // the original error matters more than the note
+    PyErr_SetRaisedException(exc);
+    return nullptr;
+}
+
 FnDecl::FnDecl(const char* text, const char* owner, Body b, PyCFunction fast, PyCFunction tuple,
                std::initializer_list<ConvSpec> convs, bool registered)
     : sig(text, owner, convs), body(b) {
@@ -282,7 +284,9 @@ FnDecl::FnDecl(const char* text, const char* owner, Body b, PyCFunction fast, Py
         def.ml_meth = fast;
         def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
     }
-    if (!owner && registered) register_function(this);
+    if (owner && !sig.bound()) def.ml_flags |= METH_STATIC;
+    if (owner) register_method(owner, &def);
+    else if (registered) register_function(this);
 }
 
 }  // namespace tv

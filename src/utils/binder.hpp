@@ -64,6 +64,8 @@ public:
     const char* doc() const { return doc_.c_str(); }
     const char* display() const { return display_.c_str(); }
     bool takes_varkw() const { return varkw_; }
+    // The text signature names a receiver ($self): a method of instances, not a static one.
+    bool bound() const { return bound_; }
 
     // Fast-call convention: positional values then keyword values after them, named by
     // `kwnames`. Returns false with an exception set on a binding or conversion error.
@@ -113,8 +115,12 @@ private:
     Py_ssize_t direct_min_ = PY_SSIZE_T_MAX, direct_max_ = 0;
     // The most positional arguments the hot path binds (-1 when it binds none).
     Py_ssize_t hot_max_ = -1;
-    bool varargs_ = false, varkw_ = false, simple_ = true;
+    bool varargs_ = false, varkw_ = false, simple_ = true, bound_ = false;
 };
+
+// Adds the note "while processing '<pname>'" to the pending exception, as every argument
+// error names its parameter. Returns nullptr for chaining.
+PyObject* note_param(const char* pname) noexcept;
 
 using Body = PyObject* (*)(Args&);
 
@@ -160,7 +166,9 @@ struct Trampoline {
 
 // A module function, registered under its name for the module's registration table.
 #define TV_FUNCTION(NAME, SIG, ...) TV_DECLARE_(fn_##NAME, nullptr, SIG, __VA_ARGS__)
-// A method of class CLS; use CLS##_##NAME##_m::decl.def in the type's method table.
+// A method of class CLS. The declaration puts it in the class's method table, which the type
+// reads with tv::class_methods("CLS", {extra...}). A signature with "$self" first declares
+// an instance method, one without it a static method ("of(v)").
 #define TV_METHOD(CLS, NAME, SIG, ...) TV_DECLARE_(CLS##_##NAME##_m, #CLS, SIG, __VA_ARGS__)
 // A module-level function that is not itself a module attribute (its owner builds the
 // function object and stores it elsewhere); use fn_##NAME##_hidden::decl.def.

@@ -7,13 +7,6 @@
 
 namespace tv {
 
-CachedAttr ISLICE{"itertools", "islice", {}};
-CachedAttr CHAIN{"itertools", "chain", {}};
-CachedAttr CHAIN_FROM_ITERABLE{"itertools", "chain.from_iterable", {}};
-CachedAttr SEQUENCE_ABC{"collections.abc", "Sequence", {}};
-CachedAttr BUILTINS_MAP{"builtins", "map", {}};
-CachedAttr SIGNATURE{"inspect", "signature", {}};
-
 Ref import_attr(const char* module, const char* path) {
     Ref name = steal(PyUnicode_FromString(module));
     if (!name) return Ref();

@@ -1,4 +1,8 @@
-// Standard-library objects imported on first use and kept for the life of the process.
+// Standard-library objects imported on first use and kept for the life of the process. Each
+// family defines the cells it uses beside its code:
+//
+//   CachedAttr ISLICE{"itertools", "islice", {}};
+//   ... PyObject* islice = cached_attr(ISLICE); ...
 #pragma once
 #include "utils/once.hpp"
 
@@ -9,8 +13,6 @@ struct CachedAttr {
     const char* path;  // dotted attribute path inside the module
     OnceCell cell;
 };
-
-extern CachedAttr ISLICE, CHAIN, CHAIN_FROM_ITERABLE, SEQUENCE_ABC, BUILTINS_MAP, SIGNATURE;
 
 // The cached object (borrowed), or nullptr with the import's exception set.
 PyObject* cached_attr(CachedAttr& c);

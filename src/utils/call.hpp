@@ -34,14 +34,16 @@ inline PyObject* vcall(PyObject* f, PyObject* const* args, size_t nargsf) noexce
     return r ? r : ffi_err();
 }
 
-// f(x): a new reference, or nullptr with an exception set.
-inline PyObject* call1(PyObject* f, PyObject* x) noexcept {
+// Calls of a user callback from a native loop (an iterator step, an accumulation): f(x) or
+// f(x, y) through the callee's own entry, with no recursion step of our own (the callee
+// counts its own; compare nested_call in the function tools, whose callables nest). A new
+// reference, or nullptr with an exception set.
+inline PyObject* direct_call(PyObject* f, PyObject* x) noexcept {
     PyObject* stack[2] = {nullptr, x};
     return vcall(f, stack + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET);
 }
 
-// f(x, y): a new reference, or nullptr with an exception set.
-inline PyObject* call2(PyObject* f, PyObject* x, PyObject* y) noexcept {
+inline PyObject* direct_call(PyObject* f, PyObject* x, PyObject* y) noexcept {
     PyObject* stack[3] = {nullptr, x, y};
     return vcall(f, stack + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET);
 }

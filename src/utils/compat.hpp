@@ -27,6 +27,13 @@ static inline void PyErr_SetRaisedException(PyObject* exc) {
 }
 #endif
 
+#if PY_VERSION_HEX < 0x030C0000
+#include <structmember.h>  // PyMemberDef and its flags lived here before 3.12
+#define Py_T_OBJECT_EX T_OBJECT_EX
+#define Py_T_PYSSIZET T_PYSSIZET
+#define Py_READONLY READONLY
+#endif
+
 #if PY_VERSION_HEX < 0x030D0000
 // Before 3.13 the module name of a type is only reachable through its __module__ attribute.
 static inline PyObject* PyType_GetModuleName(PyTypeObject* tp) {

@@ -73,6 +73,21 @@ decltype(auto) visit_kind(IntKind kind, F&& f) {
     return f(TypeTag<int8_t>{});
 }
 
+// f(data, count) over the elements of `obj` when it is a contiguous integer buffer (data a
+// `const T*` of its element type), or nothing when it is not one and the caller takes its
+// generic path. The view is held for the duration of the call.
+template <class F>
+std::optional<PyObject*> with_int_elements(PyObject* obj, F&& f) {
+    std::optional<IntBuf> buf = int_buffer(obj);
+    if (!buf) return std::nullopt;
+    const void* data = buf->data();
+    if (!data) return std::nullopt;
+    return visit_kind(buf->kind(), [&](auto tag) -> PyObject* {
+        using T = typename decltype(tag)::type;
+        return f((const T*)data, buf->count());
+    });
+}
+
 // A Python int from a native element (unsigned 64-bit values stay unsigned).
 template <class T>
 inline PyObject* box_int(T v) noexcept {

@@ -17,8 +17,6 @@ struct NativeIterObject {
     Step* step;  // owned; nullptr once cleared by the garbage collector
 };
 
-PyTypeObject* native_iter_type = nullptr;
-
 PyObject* ni_next(PyObject* self) {
     auto* o = (NativeIterObject*)self;
     BusyScope busy(o->busy);
@@ -35,47 +33,34 @@ int ni_clear(PyObject* self) {
     return 0;
 }
 
-void ni_dealloc(PyObject* self) {
-    PyTypeObject* tp = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    // Lazy results stack (remove(p, remove(p, ...))): the trashcan defers nested
-    // deallocations so that dropping a deep chain does not exhaust the C stack.
-    Py_TRASHCAN_BEGIN(self, ni_dealloc)
-    ni_clear(self);
-    tp->tp_free(self);
-    Py_DECREF(tp);
-    Py_TRASHCAN_END
-}
-
 int ni_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
     auto* o = (NativeIterObject*)self;
     return o->step ? o->step->traverse(visit, arg) : 0;
 }
 
-PyObject* make_native_iter_type(PyObject*) {
-    if (!native_iter_type) {
-        static PyType_Slot slots[] = {
-            {Py_tp_dealloc, (void*)ni_dealloc},
-            {Py_tp_traverse, (void*)ni_traverse},
-            {Py_tp_clear, (void*)ni_clear},
-            {Py_tp_iter, (void*)PyObject_SelfIter},
-            {Py_tp_iternext, (void*)ni_next},
-            {0, nullptr},
-        };
-        static PyType_Spec spec = {
-            "tarvel._tarvel.NativeIter", sizeof(NativeIterObject), 0,
-            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |
-                Py_TPFLAGS_DISALLOW_INSTANTIATION,
-            slots,
-        };
-        native_iter_type = (PyTypeObject*)PyType_FromSpec(&spec);
-        if (!native_iter_type) return nullptr;
-    }
-    return Py_NewRef((PyObject*)native_iter_type);
+PyTypeObject* native_iter_type() noexcept {
+    // Lazy results stack (remove(p, remove(p, ...))): the deallocator's trashcan keeps
+    // dropping a deep chain off the C stack.
+    static PyType_Slot slots[] = {
+        {Py_tp_dealloc, (void*)gc_dealloc<ni_clear>},
+        {Py_tp_traverse, (void*)ni_traverse},
+        {Py_tp_clear, (void*)ni_clear},
+        {Py_tp_iter, (void*)PyObject_SelfIter},
+        {Py_tp_iternext, (void*)ni_next},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "tarvel._tarvel.NativeIter", sizeof(NativeIterObject), 0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |
+            Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        slots,
+    };
+    static PyTypeObject* type = nullptr;
+    return type_once(type, spec);
 }
 
-TV_REGISTER("NativeIter", make_native_iter_type);
+TV_REGISTER("NativeIter", type_maker<native_iter_type>);
 
 struct EmptyStep final : Step {
     PyObject* step() override { return nullptr; }
@@ -84,15 +69,8 @@ struct EmptyStep final : Step {
 }  // namespace
 
 PyObject* native_iter_new(Step* step) noexcept {
-    if (!native_iter_type) {
-        PyObject* t = make_native_iter_type(nullptr);
-        if (!t) {
-            delete step;
-            return nullptr;
-        }
-        Py_DECREF(t);
-    }
-    PyObject* self = native_iter_type->tp_alloc(native_iter_type, 0);
+    PyTypeObject* tp = native_iter_type();
+    PyObject* self = tp ? tp->tp_alloc(tp, 0) : nullptr;
     if (!self) {
         delete step;
         return nullptr;

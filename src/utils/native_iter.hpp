@@ -14,14 +14,20 @@
 //   TV_REGISTER("#InterposeIter", DedicatedIter<InterposeState>::make_type);
 //   ... DedicatedIter<InterposeState>::create(ctor args...) ...
 //
+// A value that steps read but never change may live outside the guarded state: the State
+// names its type `Fixed` (with traverse and clear), takes it in next(const Fixed&), and is
+// created by create_with(fixed, ctor args...).
+//
 // Python code run during a step (a key, __eq__, a source iterator) that re-enters the same
 // iterator gets ValueError "iterator already executing".
 #pragma once
 #include "utils/errors.hpp"
+#include "utils/heap_type.hpp"
 
 #include <exception>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace tv {
@@ -84,54 +90,75 @@ PyObject* make_native_iter(A&&... args) noexcept {
 // A NativeIter whose every step ends the iteration.
 PyObject* empty_iter() noexcept;
 
+// What a State may keep outside the guarded part (a value that never changes while the
+// iterator lives): its `Fixed` type, given to every next(). States without one get this.
+struct NoFixed {
+    int traverse(visitproc, void*) const { return 0; }
+    void clear() {}
+};
+
+template <class S, class = void>
+struct FixedOf {
+    using type = NoFixed;
+};
+template <class S>
+struct FixedOf<S, std::void_t<typename S::Fixed>> {
+    using type = typename S::Fixed;
+};
+
 template <class State>
 class DedicatedIter {
 public:
+    using Fixed = typename FixedOf<State>::type;
+    static constexpr bool kHasFixed = !std::is_same_v<Fixed, NoFixed>;
+
     struct Object {
         PyObject_HEAD
+        [[no_unique_address]] Fixed fixed;  // read by steps, never changed by them
         Py_ssize_t busy;
         State st;
     };
 
-    // Creates (once) and returns the type object; a new reference.
-    static PyObject* make_type(PyObject* = nullptr) {
-        if (!type_) {
-            static PyMethodDef methods[] = {
-                {"__length_hint__", (PyCFunction)length_hint, METH_NOARGS, State::kHintDoc},
-                {nullptr, nullptr, 0, nullptr},
-            };
-            static PyType_Slot slots[] = {
-                {Py_tp_doc, (void*)State::kDoc},
-                {Py_tp_dealloc, (void*)dealloc},
-                {Py_tp_traverse, (void*)traverse},
-                {Py_tp_clear, (void*)clear},
-                {Py_tp_iter, (void*)PyObject_SelfIter},
-                {Py_tp_iternext, (void*)iternext},
-                {Py_tp_methods, methods},
-                {0, nullptr},
-            };
-            static std::string name = std::string("tarvel._tarvel.") + State::kName;
-            static PyType_Spec spec = {
-                name.c_str(), sizeof(Object), 0,
-                Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |
-                    Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                slots,
-            };
-            type_ = (PyTypeObject*)PyType_FromSpec(&spec);
-            if (!type_) return nullptr;
-        }
-        return Py_NewRef((PyObject*)type_);
+    // The type object (borrowed; created on first need), nullptr with an exception set.
+    static PyTypeObject* type() noexcept {
+        static PyMethodDef methods[] = {
+            {"__length_hint__", (PyCFunction)length_hint, METH_NOARGS, State::kHintDoc},
+            {nullptr, nullptr, 0, nullptr},
+        };
+        static PyType_Slot slots[] = {
+            {Py_tp_doc, (void*)State::kDoc},
+            {Py_tp_dealloc, (void*)gc_dealloc<destroy>},
+            {Py_tp_traverse, (void*)traverse},
+            {Py_tp_clear, (void*)clear},
+            {Py_tp_iter, (void*)PyObject_SelfIter},
+            {Py_tp_iternext, (void*)iternext},
+            {Py_tp_methods, methods},
+            {0, nullptr},
+        };
+        static std::string name = std::string("tarvel._tarvel.") + State::kName;
+        static PyType_Spec spec = {
+            name.c_str(), sizeof(Object), 0,
+            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |
+                Py_TPFLAGS_DISALLOW_INSTANTIATION,
+            slots,
+        };
+        return type_once(type_, spec);
     }
+    // For TV_REGISTER.
+    static PyObject* make_type(PyObject* = nullptr) { return type_maker<type>(nullptr); }
 
     // A new iterator whose state is built from `args`; a new reference.
     template <class... A>
     static PyObject* create(A&&... args) noexcept {
-        if (!type_) {
-            PyObject* t = make_type();
-            if (!t) return nullptr;
-            Py_DECREF(t);
-        }
-        PyObject* self = type_->tp_alloc(type_, 0);
+        return create_with(Fixed{}, std::forward<A>(args)...);
+    }
+
+    // The same for a State with a Fixed part.
+    template <class... A>
+    static PyObject* create_with(Fixed fixed, A&&... args) noexcept {
+        PyTypeObject* tp = type();
+        if (!tp) return nullptr;
+        PyObject* self = tp->tp_alloc(tp, 0);
         if (!self) return nullptr;
         // The collector must not look at the state before it is built.
         PyObject_GC_UnTrack(self);
@@ -141,9 +168,10 @@ public:
             new (&o->st) State(std::forward<A>(args)...);
             return true;
         });
+        if (built) new (&o->fixed) Fixed(std::move(fixed));
         if (!built) {
-            type_->tp_free(self);
-            Py_DECREF(type_);
+            tp->tp_free(self);
+            Py_DECREF(tp);
             return nullptr;
         }
         PyObject_GC_Track(self);
@@ -157,7 +185,10 @@ private:
         Object* o = (Object*)self;
         BusyScope busy(o->busy);
         if (!busy.ok()) return nullptr;
-        return run_step([&] { return o->st.next(); });
+        return run_step([&] {
+            if constexpr (kHasFixed) return o->st.next(o->fixed);
+            else return o->st.next();
+        });
     }
     static PyObject* length_hint(PyObject* self, PyObject*) {
         Object* o = (Object*)self;
@@ -168,22 +199,20 @@ private:
             return n < 0 ? ffi_err() : PyLong_FromSsize_t(n);
         });
     }
-    static void dealloc(PyObject* self) {
-        PyTypeObject* tp = Py_TYPE(self);
-        PyObject_GC_UnTrack(self);
-        // Deep chains of iterators over iterators are released without deep recursion.
-        Py_TRASHCAN_BEGIN(self, dealloc)
+    static void destroy(PyObject* self) {
         ((Object*)self)->st.~State();
-        tp->tp_free(self);
-        Py_DECREF(tp);
-        Py_TRASHCAN_END
+        ((Object*)self)->fixed.~Fixed();
     }
     static int traverse(PyObject* self, visitproc visit, void* arg) {
         Py_VISIT(Py_TYPE(self));
-        return ((Object*)self)->st.traverse(visit, arg);
+        Object* o = (Object*)self;
+        if (int r = o->fixed.traverse(visit, arg)) return r;
+        return o->st.traverse(visit, arg);
     }
     static int clear(PyObject* self) {
+        // The state first: once it is cleared its steps no longer read the fixed part.
         ((Object*)self)->st.clear();
+        ((Object*)self)->fixed.clear();
         return 0;
     }
 

@@ -1,8 +1,12 @@
 // What each family contributes to the module. Families declare their functions (through
-// TV_FUNCTION) and their classes and instances (through TV_REGISTER) in their own files;
-// src/module lays them out in the module's fixed order.
+// TV_FUNCTION), their methods (through TV_METHOD) and their classes and instances (through
+// TV_REGISTER) in their own files; src/module lays the names out in the module's fixed
+// order and refuses to import when a declaration and that order disagree.
 #pragma once
 #include "utils/ref.hpp"
+
+#include <initializer_list>
+#include <vector>
 
 namespace tv {
 
@@ -20,7 +24,21 @@ struct Entry {
 
 void register_function(FnDecl* fn);
 void register_maker(const char* name, MakeFn make);
-const Entry* find_entry(const char* name);
+// Every registered entry, in registration order (static initialisation: unspecified across
+// files).
+const std::vector<Entry>& registered_entries();
+
+// Records a method for the table of class `owner` (done by TV_METHOD).
+void register_method(const char* owner, const PyMethodDef* def);
+// The method table of class `owner`: every method declared for it, in declaration order,
+// then `extra` (special methods such as __reduce__), then the terminator. Built on first
+// request and kept for the life of the process, as a type's table must be; nullptr with
+// MemoryError set when it cannot be built.
+PyMethodDef* class_methods(const char* owner,
+                           std::initializer_list<PyMethodDef> extra = {}) noexcept;
+// The first class that has declared methods but whose table no type has read (a misspelt
+// class name in a declaration), or nullptr.
+const char* unread_method_owner();
 
 struct Registrar {
     Registrar(const char* name, MakeFn make) { register_maker(name, make); }

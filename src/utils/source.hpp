@@ -6,16 +6,25 @@
 
 namespace tv {
 
-// One step of an iterator: a new reference, or nullptr for the end (no exception) or an
-// error (exception set). StopIteration raised explicitly by the iterator counts as the end.
-inline PyObject* iter_next(PyObject* it) noexcept {
-    PyObject* r = (*Py_TYPE(it)->tp_iternext)(it);
-    if (!r && PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
-        PyErr_Clear();
-    }
+// After an iterator's step returned nullptr: true when that was its end (nothing pending,
+// or a StopIteration raised explicitly, which is cleared), false for an error (left
+// pending).
+inline bool reached_end() noexcept {
+    if (!PyErr_Occurred()) return true;
+    if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return false;
+    PyErr_Clear();
+    return true;
+}
+
+// One step through an iterator's own `next` slot: a new reference, or nullptr for the end
+// (no exception) or an error (exception set).
+inline PyObject* step_with(iternextfunc next, PyObject* it) noexcept {
+    PyObject* r = next(it);
+    if (!r) reached_end();
     return r;
 }
+
+inline PyObject* iter_next(PyObject* it) noexcept { return step_with(Py_TYPE(it)->tp_iternext, it); }
 
 // PEP 424 hint of an iterator, 0 when it has none or fails.
 inline Py_ssize_t hint_or_zero(PyObject* it) noexcept {
@@ -115,12 +124,7 @@ public:
     // New reference, or nullptr for end (no exception) / error (exception set).
     PyObject* next() noexcept {
         if (!it_) return nullptr;
-        PyObject* r = next_(it_.get());
-        if (!r && PyErr_Occurred()) {
-            if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
-            PyErr_Clear();
-        }
-        return r;
+        return step_with(next_, it_.get());
     }
     PyObject* object() const { return it_.get(); }
     int traverse(visitproc visit, void* arg) const {

@@ -1,0 +1,50 @@
+// Heap types: how every class of the module is created, cached and torn down.
+#pragma once
+#include "utils/errors.hpp"
+
+namespace tv {
+
+// The type in `slot`, created from `spec` on first need and kept for the life of the
+// process; `setup` finishes a fresh type (a vectorcall entry, class attributes) and returns
+// false with an exception set to discard it. Borrowed; nullptr with an exception set when the
+// type cannot be created.
+template <class Setup>
+PyTypeObject* type_once(PyTypeObject*& slot, PyType_Spec& spec, Setup&& setup) noexcept {
+    if (slot) return slot;
+    Ref t = steal(PyType_FromSpec(&spec));
+    if (!t || !setup((PyTypeObject*)t.get())) return (PyTypeObject*)ffi_err();
+    slot = (PyTypeObject*)t.release();
+    return slot;
+}
+
+inline PyTypeObject* type_once(PyTypeObject*& slot, PyType_Spec& spec) noexcept {
+    return type_once(slot, spec, [](PyTypeObject*) { return true; });
+}
+
+// What a registration maker returns for a type: a new reference (nullptr passes on).
+inline PyObject* type_maker_of(PyTypeObject* tp) noexcept {
+    return tp ? Py_NewRef((PyObject*)tp) : nullptr;
+}
+
+// A type getter as a registration maker (TV_REGISTER).
+template <PyTypeObject* (*Get)()>
+PyObject* type_maker(PyObject*) {
+    return type_maker_of(Get());
+}
+
+// The deallocator of a garbage-collected type whose instances drop what they hold with
+// `release(self)`. Nested objects (iterators over iterators, callables around callables,
+// values in values) are released through the trashcan, iteratively rather than on the C
+// stack, so dropping a deep chain cannot exhaust it.
+template <auto Release>
+void gc_dealloc(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    Py_TRASHCAN_BEGIN(self, gc_dealloc<Release>)
+    (void)Release(self);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+    Py_TRASHCAN_END
+}
+
+}  // namespace tv
