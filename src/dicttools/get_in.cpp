@@ -32,9 +32,9 @@ void set_key_error(PyObject* key) noexcept {
         if (child) return 1;
         ffi_err();
     }
-    if (!is_lookup_error()) return -1;
-    if (!keep_error) PyErr_Clear();
-    return 0;
+    // With `keep_error` the error is the call's outcome whatever it is.
+    if (keep_error) return -1;
+    return discard_lookup_error() ? 0 : -1;
 }
 
 }  // namespace

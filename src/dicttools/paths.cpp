@@ -80,8 +80,7 @@ PyObject* rebuild(PyObject* d, PyObject* keys, const Factory& f, Leaf&& leaf) {
         } else if (mapping) {
             child = steal(PyObject_GetItem(m, key));
             if (!child) {
-                if (!pending_matches(PyExc_KeyError)) return ffi_err();
-                PyErr_Clear();
+                if (!discard_matching(PyExc_KeyError)) return ffi_err();
             }
         }
         levels.push(level.release());

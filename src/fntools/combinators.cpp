@@ -64,8 +64,8 @@ PyObject* excepts_call(PyObject* self, PyObject* const* args, size_t nargsf, PyO
     RecursionStep step;
     if (!step.ok()) return nullptr;
     if (PyObject* r = PyObject_Vectorcall(func, args, nargsf, kwnames)) return r;
-    if (!pending_matches(exc)) return ffi_err();
-    Ref err = steal(PyErr_GetRaisedException());
+    Ref err = take_matching(exc);
+    if (!err) return ffi_err();
     if (!handler) return Py_NewRef(Py_None);
     Ref keep = borrow(handler);
     PyObject* r = PyObject_CallOneArg(handler, err.get());
@@ -85,15 +85,15 @@ PyMemberDef complement_members[] = {TV_VECTORCALL_MEMBER(Complement),
 PyMemberDef excepts_members[] = {TV_VECTORCALL_MEMBER(Excepts), {nullptr, 0, 0, 0, nullptr}};
 
 PyMethodDef juxt_methods[] = {
-    {"__reduce__", (PyCFunction)juxt_reduce, METH_NOARGS, nullptr},
+    {"__reduce__", (PyCFunction)TV_GUARDED(juxt_reduce), METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 PyMethodDef complement_methods[] = {
-    {"__reduce__", (PyCFunction)complement_reduce, METH_NOARGS, nullptr},
+    {"__reduce__", (PyCFunction)TV_GUARDED(complement_reduce), METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 PyMethodDef excepts_methods[] = {
-    {"__reduce__", (PyCFunction)excepts_reduce, METH_NOARGS, nullptr},
+    {"__reduce__", (PyCFunction)TV_GUARDED(excepts_reduce), METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -139,24 +139,24 @@ TV_FUNCTION(juxt, "juxt(*funcs)") {
     if (a.nrest == 1 && !PyCallable_Check(a.rest[0])) {
         Ref funcs = steal(PySequence_List(a.rest[0]));
         if (!funcs) return ffi_err();
-        return funcs_new((PyTypeObject*)tp.get(), juxt_call,
+        return funcs_new((PyTypeObject*)tp.get(), TV_GUARDED(juxt_call),
                          ((PyListObject*)funcs.get())->ob_item, PyList_GET_SIZE(funcs.get()),
                          false);
     }
-    return funcs_new((PyTypeObject*)tp.get(), juxt_call, a.rest, a.nrest, false);
+    return funcs_new((PyTypeObject*)tp.get(), TV_GUARDED(juxt_call), a.rest, a.nrest, false);
 }
 
 TV_FUNCTION(complement, "complement(func)") {
     Ref tp = steal(type_once(complement_type, complement_spec));
     if (!tp) return nullptr;
-    return refs_new<1>((PyTypeObject*)tp.get(), complement_call, {a[0]});
+    return refs_new<1>((PyTypeObject*)tp.get(), TV_GUARDED(complement_call), {a[0]});
 }
 
 TV_FUNCTION(excepts, "excepts(exc, func, handler=None)") {
     Ref tp = steal(type_once(excepts_type, excepts_spec));
     if (!tp) return nullptr;
     PyObject* handler = a[2] == Py_None ? nullptr : a[2];
-    return refs_new<3>((PyTypeObject*)tp.get(), excepts_call, {a[0], a[1], handler});
+    return refs_new<3>((PyTypeObject*)tp.get(), TV_GUARDED(excepts_call), {a[0], a[1], handler});
 }
 
 TV_FUNCTION(do, "do(func, x)") {

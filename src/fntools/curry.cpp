@@ -129,10 +129,7 @@ int lenient_pos_only(PyObject* sig_cls, PyObject* param_cls) {
     Ref kw = steal(Py_BuildValue("{s:i}", "a", 1));
     if (!bind || !args || !kw) return -1;
     Ref r = steal(PyObject_Call(bind.get(), args.get(), kw.get()));
-    if (!r) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return -1;
-        PyErr_Clear();
-    }
+    if (!r && !discard_matching(PyExc_TypeError)) return -1;
     lenient = r ? 1 : 0;
     return lenient;
 }
@@ -193,17 +190,9 @@ CurryObject* alloc_curry(PyTypeObject* tp) {
     PyObject* self = tp->tp_alloc(tp, 0);
     if (!self) return nullptr;
     auto* o = (CurryObject*)self;
-    o->vc = curry_call;
+    o->vc = TV_GUARDED(curry_call);
     new (&o->st) CurryState();
     return o;
-}
-
-// ValueError or TypeError (one test, so an internal error is reported only once).
-bool pending_no_signature() {
-    PyObject* cur = PyErr_Occurred();
-    if (cur == panic_type()) return pending_matches(PyExc_BaseException);
-    return PyErr_GivenExceptionMatches(cur, PyExc_ValueError) ||
-           PyErr_GivenExceptionMatches(cur, PyExc_TypeError);
 }
 
 PyObject* resolve(CurryState& st, PyObject* func) {
@@ -211,12 +200,12 @@ PyObject* resolve(CurryState& st, PyObject* func) {
     if (!signature) return nullptr;
     PyObject* sig = PyObject_CallOneArg(signature, func);
     if (!sig) {
-        if (!pending_no_signature()) return ffi_err();
-        PyErr_Clear();
+        // No signature to be had: the function is called with whatever it is given.
+        if (!discard_matching(PyExc_ValueError, PyExc_TypeError)) return ffi_err();
         return Py_NewRef(Py_None);
     }
     st.table = read_table(sig);
-    if (PyErr_Occurred() && !discard_pending()) {
+    if (!discard_ordinary_error()) {
         Py_DECREF(sig);
         return nullptr;
     }
@@ -230,8 +219,7 @@ int method_binds(PyObject* sig, const char* name, PyObject* args, PyObject* kw) 
     if (!method) return -1;
     Ref r = steal(PyObject_Call(method.get(), args, kw));
     if (r) return 1;
-    if (!pending_matches(PyExc_TypeError)) return ffi_err(), -1;
-    PyErr_Clear();
+    if (!discard_matching(PyExc_TypeError)) return ffi_err(), -1;
     return 0;
 }
 
@@ -422,17 +410,17 @@ PyObject* curry_reduce(PyObject* self, PyObject*) {
 PyObject* make_curry_type(PyObject*) {
     static PyMemberDef members[] = {TV_VECTORCALL_MEMBER(CurryObject), {nullptr, 0, 0, 0, nullptr}};
     static PyMethodDef methods[] = {
-        {"__reduce__", (PyCFunction)curry_reduce, METH_NOARGS, nullptr},
+        {"__reduce__", (PyCFunction)TV_GUARDED(curry_reduce), METH_NOARGS, nullptr},
         {nullptr, nullptr, 0, nullptr},
     };
     static PyType_Slot slots[] = {
         {Py_tp_doc, (void*)new_sig().doc()},
-        {Py_tp_new, (void*)curry_tp_new},
+        {Py_tp_new, (void*)TV_GUARDED(curry_tp_new)},
         {Py_tp_dealloc, (void*)curry_dealloc},
         {Py_tp_traverse, (void*)curry_traverse},
         {Py_tp_clear, (void*)curry_clear},
         {Py_tp_call, (void*)PyVectorcall_Call},
-        {Py_tp_repr, (void*)curry_repr},
+        {Py_tp_repr, (void*)TV_GUARDED(curry_repr)},
         {Py_tp_methods, methods},
         {Py_tp_members, members},
         {0, nullptr},

@@ -130,7 +130,7 @@ PyObject* make_memoize_type() {
     static PyMemberDef members[] = {TV_VECTORCALL_MEMBER(RefsObject<3>),
                                     {nullptr, 0, 0, 0, nullptr}};
     static PyMethodDef methods[] = {
-        {"__reduce__", (PyCFunction)memoize_reduce, METH_NOARGS, nullptr},
+        {"__reduce__", (PyCFunction)TV_GUARDED(memoize_reduce), METH_NOARGS, nullptr},
         {nullptr, nullptr, 0, nullptr},
     };
     static PyType_Slot slots[] = {
@@ -222,7 +222,7 @@ TV_FUNCTION(memoize, "memoize(func, cache=None, key=None)") {
     if (cache != Py_None && !PyDict_Check(cache)) return reject_cache(cache);
     KeyRule rule;
     if (!examine(func, rule)) {
-        if (!discard_pending()) return nullptr;
+        if (!discard_ordinary_error()) return nullptr;
         rule = KeyRule{};
     }
     Ref own;
@@ -233,7 +233,7 @@ TV_FUNCTION(memoize, "memoize(func, cache=None, key=None)") {
     }
     Ref tp = steal(make_memoize_type());
     if (!tp) return nullptr;
-    PyObject* self = refs_new<3>((PyTypeObject*)tp.get(), memo_call,
+    PyObject* self = refs_new<3>((PyTypeObject*)tp.get(), TV_GUARDED(memo_call),
                                  {key == Py_None ? nullptr : key, func, cache});
     if (!self) return nullptr;
     ((MemoizeObject*)self)->single_arg = rule.single_arg;

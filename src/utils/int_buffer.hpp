@@ -47,9 +47,11 @@ private:
     IntKind kind_;
 };
 
-// The integer-buffer view of `obj`, or nothing. Never raises: every failure on the way
-// (no buffer interface, a refused request, a foreign format or byte order, misalignment,
-// several dimensions, a character format) just means "not an integer buffer".
+// The integer-buffer view of `obj`, or nothing. An ordinary failure on the way (no buffer
+// interface, a refused request, a foreign format or byte order, misalignment, several
+// dimensions, a character format) just means "not an integer buffer"; an exception that
+// must propagate (an interrupt raised by the exporter) is left pending, so callers that
+// get nothing check PyErr_Occurred().
 std::optional<IntBuf> int_buffer(PyObject* obj) noexcept;
 
 // Calls f(TypeTag<T>{}) with T the element type of `kind`, so that one template body
