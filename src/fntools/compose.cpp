@@ -36,7 +36,7 @@ PyObject* compose_reduce(PyObject* self, PyObject*) {
 PyObject* make_compose_type() {
     static PyMemberDef members[] = {TV_VECTORCALL_MEMBER(FuncsObject), {nullptr, 0, 0, 0, nullptr}};
     static PyMethodDef methods[] = {
-        {"__reduce__", (PyCFunction)compose_reduce, METH_NOARGS, nullptr},
+        {"__reduce__", (PyCFunction)TV_GUARDED(compose_reduce), METH_NOARGS, nullptr},
         {nullptr, nullptr, 0, nullptr},
     };
     static PyType_Slot slots[] = {
@@ -54,10 +54,16 @@ PyObject* make_compose_type() {
 }
 
 PyObject* compose_impl(const Args& a, bool reverse) {
-    if (a.nrest == 0) return PyCFunction_New(identity_def(), nullptr);
+    if (a.nrest == 0) {
+        // The module's own identity function, bound to the module like every module
+        // function, so that it pickles by reference as they do.
+        Ref modname = steal(PyModule_GetNameObject(a.self));
+        if (!modname) return ffi_err();
+        return PyCMethod_New(identity_def(), a.self, modname.get(), nullptr);
+    }
     Ref tp = steal(make_compose_type());
     if (!tp) return nullptr;
-    return funcs_new((PyTypeObject*)tp.get(), compose_call, a.rest, a.nrest, reverse);
+    return funcs_new((PyTypeObject*)tp.get(), TV_GUARDED(compose_call), a.rest, a.nrest, reverse);
 }
 
 // Each form is a callable or a tuple (callable, extra...); the running value goes first or

@@ -40,8 +40,7 @@ bool exact_seq_opt(PyObject* seq, uint64_t i, bool from_end, PyObject** out) {
 Ref lookup(PyObject* coll, PyObject* key) {
     Ref r = steal(PyObject_GetItem(coll, key));
     if (!r) {
-        if (is_lookup_error()) PyErr_Clear();
-        else ffi_err();
+        if (!discard_lookup_error()) ffi_err();
     }
     return r;
 }
@@ -60,7 +59,11 @@ PyObject* last_opt_impl(PyObject* seq) {
     if (!it) return nullptr;
     iternextfunc next = Py_TYPE(it.get())->tp_iternext;
     Ref latest;
-    while (PyObject* x = next(it.get())) latest.reset(x);
+    SignalPoll poll;
+    while (PyObject* x = next(it.get())) {
+        latest.reset(x);
+        if (!poll.ok()) return nullptr;
+    }
     if (PyErr_Occurred()) {
         if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return nullptr;
         PyErr_Clear();
@@ -73,10 +76,12 @@ PyObject* nth_opt_impl(uint64_t n, PyObject* seq) {
     Ref it = steal(PyObject_GetIter(seq));
     if (!it) return nullptr;
     iternextfunc next = Py_TYPE(it.get())->tp_iternext;
+    SignalPoll poll;
     for (uint64_t i = 0; i < n; ++i) {
         PyObject* x = next(it.get());
         if (x) {
             Py_DECREF(x);
+            if (!poll.ok()) return nullptr;
             continue;
         }
         PyObject* cur = PyErr_Occurred();
@@ -84,12 +89,9 @@ PyObject* nth_opt_impl(uint64_t n, PyObject* seq) {
             PyErr_Clear();
             return nothing();
         }
-        // A failing step still counts as a skipped element; an internal error does not.
-        if (cur == panic_type()) {
-            pending_matches(PyExc_Exception);
-            return nullptr;
-        }
-        PyErr_Clear();
+        // An ordinary failure still counts as a skipped element; an interrupt, an exit
+        // request or an internal error stops the call.
+        if (!discard_ordinary_error()) return nullptr;
     }
     return next_opt(it.get());
 }
