@@ -55,8 +55,14 @@ PyObject* make_compose_type() {
 
 PyObject* compose_impl(const Args& a, bool reverse) {
     if (a.nrest == 0) {
-        // The module's own identity function, bound to the module like every module
-        // function, so that it pickles by reference as they do.
+        // The module's own identity function: pickling looks it up by name and insists on
+        // finding this very object.
+        Ref ident = steal(PyObject_GetAttrString(a.self, "identity"));
+        if (ident && PyCFunction_Check(ident.get()) &&
+            ((PyCFunctionObject*)ident.get())->m_ml == identity_def())
+            return ident.release();
+        if (!ident && !discard_matching(PyExc_AttributeError)) return nullptr;
+        // Deleted or replaced on the module: an equal function, bound the same way.
         Ref modname = steal(PyModule_GetNameObject(a.self));
         if (!modname) return ffi_err();
         return PyCMethod_New(identity_def(), a.self, modname.get(), nullptr);
