@@ -24,7 +24,6 @@ def _check_total_refcount(op, raises):
     # shows at once, so a few hundred calls per round say more than thousands under
     # tracemalloc (and take a fraction of the time on that slower build).
     per_round = 200
-    _run(op, 50, raises)
     samples = []
     for i in range(ROUNDS + 1):
         if i:
@@ -44,6 +43,8 @@ def check_leaks(op, *, watch=(), raises=(), repeat=REPEAT):
     """
     raises = tuple(raises) if isinstance(raises, (list, tuple)) else (raises,)
     if hasattr(sys, "gettotalrefcount"):
+        _run(op, 50, raises)  # warm caches, lazy imports, free lists
+        gc.collect()
         before_refs = [sys.getrefcount(o) for o in watch]
         _check_total_refcount(op, raises)
         after_refs = [sys.getrefcount(o) for o in watch]
