@@ -95,7 +95,20 @@ CALLS = {
     "thread_first": lambda: tv.thread_first(1, (operator.sub, 3), str),
     "thread_last": lambda: tv.thread_last(1, (operator.sub, 3), str),
     "flip": lambda: (FLIP_SUB(1)(3), tv.flip(operator.sub, 1, 3)),
-    "get_in": lambda: (tv.get_in(["a", "b"], D), tv.get_in(["a", "z"], D, 0)),
+    "get_in": lambda: (tv.get_in(["a", "b"], D), tv.get_in(["a", "z"], D, 0),
+                       tv.get_in(it(["a", "b"]), D)),
+    "merge": lambda: (tv.merge(D, {"x": 1}), tv.merge(D, D, factory=dict)),
+    "merge_with": lambda: tv.merge_with(list, D, {"c": 3}),
+    "assoc": lambda: tv.assoc(D, "n", 1),
+    "dissoc": lambda: tv.dissoc(D, "c", "z"),
+    "assoc_in": lambda: tv.assoc_in(D, ["a", "x", "y"], 1),
+    "update_in": lambda: tv.update_in(D, ["a", "b"], operator.neg),
+    "keymap": lambda: tv.keymap(str.upper, D),
+    "valmap": lambda: tv.valmap(repr, D),
+    "itemmap": lambda: tv.itemmap(tuple, D),
+    "keyfilter": lambda: tv.keyfilter(operator.truth, D),
+    "valfilter": lambda: tv.valfilter(operator.truth, D),
+    "itemfilter": lambda: tv.itemfilter(all, D),
 }
 
 

@@ -24,6 +24,18 @@ def _modules(items):
     return groups
 
 
+# Modules about processes, threads and signals, and the tests that are leak checks of
+# their own, run in the first pass only: their repeats would cost minutes and prove nothing
+# more about references.
+FIRST_PASS_ONLY = ("test_fault_injection.py", "test_fork.py", "test_threads.py",
+                   "test_signals.py", "test_subinterpreters.py", "test_deep_nesting.py",
+                   "test_leakcheck.py")
+
+
+def _repeatable(item):
+    return "leak" not in item.name and not item.nodeid.split("::")[0].endswith(FIRST_PASS_ONLY)
+
+
 def _run_module(items, log):
     for i, item in enumerate(items):
         nextitem = items[i + 1] if i + 1 < len(items) else None
@@ -37,16 +49,19 @@ def run(session, warmups, runs):
     leaks = []
     for path, items in _modules(session.items):
         deltas = [0] * (1 + warmups + runs)  # filled in place: appending would count
+        repeat = [item for item in items if _repeatable(item)]
         for rep in range(len(deltas)):
+            if rep and not repeat:
+                break
             gc.collect()
             before = sys.gettotalrefcount()
-            _run_module(items, log=rep == 0)
+            _run_module(items if rep == 0 else repeat, log=rep == 0)
             gc.collect()
             deltas[rep] = sys.gettotalrefcount() - before
             if session.shouldfail or session.shouldstop:
                 raise session.Interrupted(session.shouldfail or session.shouldstop)
         counted = deltas[1 + warmups:]
-        if all(d > 0 for d in counted):
+        if repeat and all(d > 0 for d in counted):
             leaks.append(f"{path} leaked references: {counted} (all runs {deltas})")
     reporter = session.config.pluginmanager.get_plugin("terminalreporter")
     for line in leaks:
