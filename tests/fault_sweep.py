@@ -109,6 +109,15 @@ CALLS = {
     "keyfilter": lambda: tv.keyfilter(operator.truth, D),
     "valfilter": lambda: tv.valfilter(operator.truth, D),
     "itemfilter": lambda: tv.itemfilter(all, D),
+    "isdistinct": lambda: (tv.isdistinct(L), tv.isdistinct(it([1, 2]))),
+    "topk": lambda: (tv.topk(2, L), tv.topk(2, it(), key=operator.neg)),
+    "groupby": lambda: tv.groupby(operator.not_, L),
+    "countby": lambda: tv.countby(operator.not_, it()),
+    "reduceby": lambda: tv.reduceby(operator.not_, operator.add, L, 0),
+    "diff": lambda: list(tv.diff(L, [3, 1, 0, 2, 1])),
+    "join": lambda: sorted(tv.join(operator.not_, L, operator.not_, [0, 5])),
+    "merge_sorted": lambda: list(tv.merge_sorted([1, 3], it([2, 4]))),
+    "Iter": lambda: tv.Iter(L).unique().take(2).collect(),
 }
 
 
