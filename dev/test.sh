@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds tarvel and runs the whole test suite on every CPython >= 3.11 found on this
 # machine; on 3.13 also the type checks (dev/typecheck.sh) and the documentation build
-# (dev/docs.sh); then the suite once more on 3.13 against an AddressSanitizer + UBSan build.
-# Needs only the interpreters and network access to PyPI; everything else is installed
+# (dev/docs.sh); then the suite once more on 3.13 against an AddressSanitizer + UBSan build,
+# and once on a debug interpreter (Debian's python3.11-dbg, built with Py_DEBUG) with
+# reference-leak hunting. Needs only the interpreters and network access to PyPI (and, for
+# the debug interpreter when it is missing, root and apt-get); everything else is installed
 # into throwaway virtual environments under build/test/.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -42,10 +44,16 @@ run_suite() {  # label python sanitize
     "$py" -m venv "$venv" || return 1
   fi
   "$venv/bin/python" -m pip install -q --upgrade pip >/dev/null 2>&1
-  "$venv/bin/python" -m pip install -q pytest hypothesis numpy mypy scikit-build-core ninja cmake || return 1
-  local env=(TARVEL_SANITIZE=$sanitize)
+  # NumPy (and mypy's compiled build) has no build for debug interpreters; the tests that
+  # need them skip there.
+  local deps=(pytest hypothesis scikit-build-core ninja cmake)
+  [ "$sanitize" = DEBUG ] || deps+=(numpy mypy)
+  "$venv/bin/python" -m pip install -q "${deps[@]}" || return 1
+  local env=(TARVEL_SANITIZE=$([ "$sanitize" = ON ] && echo ON || echo OFF))
+  local build_type=Release
+  [ "$sanitize" = DEBUG ] && build_type=Debug
   env "${env[@]}" "$venv/bin/python" -m pip install -q --no-build-isolation --force-reinstall --no-deps \
-      -Cbuild-dir="$work/build-$label" "$root" || return 1
+      -Cbuild-dir="$work/build-$label" -Ccmake.build-type=$build_type "$root" || return 1
   local pre=()
   if [ "$sanitize" = ON ]; then
     pre=(env LD_PRELOAD="$(g++ -print-file-name=libasan.so)"
@@ -57,8 +65,15 @@ run_suite() {  # label python sanitize
   # that the interpreter's recursion limits assume.
   local stack=""
   [ "$sanitize" = ON ] && stack="ulimit -s 1048576 2>/dev/null || ulimit -s unlimited 2>/dev/null;"
+  # On the debug interpreter every module runs three times: the first pass reports as
+  # usual, and a module whose two repeats both add references fails (regrtest -R style).
+  local extra=()
+  if [ "$sanitize" = DEBUG ]; then
+    extra=(--refleak=0:2)
+    pre=(env HYPOTHESIS_PROFILE=refleak)
+  fi
   (eval "$stack" && cd "$work" && "${pre[@]}" "$venv/bin/python" -m pytest "$root/tests" -q -p no:cacheprovider \
-      -o addopts="" --rootdir "$root")
+      -o addopts="" --rootdir "$root" "${extra[@]}")
   local rc=$?
   if [ $rc -eq 5 ]; then
     echo "pytest collected no tests on $label: the suite is broken" >&2
@@ -87,8 +102,23 @@ else
   failed+=("asan(no 3.13)")
 fi
 
+# The debug interpreter: assertions inside the C API catch calls made with an exception
+# pending, wrong reference counts and more; its reference totals catch leaks.
+dbg=$(command -v python3.11-dbg 2>/dev/null || true)
+if [ -z "$dbg" ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
+  echo "=== installing python3.11-dbg"
+  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3.11-dbg python3.11-dev python3.11-venv; } >/dev/null 2>&1
+  dbg=$(command -v python3.11-dbg 2>/dev/null || true)
+fi
+if [ -n "$dbg" ]; then
+  run_suite "py3.11-dbg" "$dbg" DEBUG || failed+=("py3.11-dbg")
+else
+  echo "no debug interpreter (python3.11-dbg) and no way to install it" >&2
+  failed+=("dbg(no python3.11-dbg)")
+fi
+
 if [ ${#failed[@]} -ne 0 ]; then
   echo "FAILED: ${failed[*]}" >&2
   exit 1
 fi
-echo "all suites passed: $(printf '%s ' $(printf '%s\n' "${!chosen[@]}" | sort -V)) + asan"
+echo "all suites passed: $(printf '%s ' $(printf '%s\n' "${!chosen[@]}" | sort -V)) + asan + 3.11-dbg"

@@ -19,6 +19,22 @@ def _run(op, times, raises):
             pass
 
 
+def _check_total_refcount(op, raises):
+    # A debug interpreter counts every reference it holds: one leaked reference per call
+    # shows at once, so a few hundred calls per round say more than thousands under
+    # tracemalloc (and take a fraction of the time on that slower build).
+    per_round = 200
+    samples = []
+    for i in range(ROUNDS + 1):
+        if i:
+            _run(op, per_round, raises)
+        gc.collect()
+        samples.append(sys.gettotalrefcount())
+    growth = [b - a for a, b in zip(samples, samples[1:])]
+    assert min(growth) < per_round // 2, (
+        f"references grew in every round of {per_round} calls: {growth}")
+
+
 def check_leaks(op, *, watch=(), raises=(), repeat=REPEAT):
     """Fail when `op()` leaks memory or references.
 
@@ -26,6 +42,14 @@ def check_leaks(op, *, watch=(), raises=(), repeat=REPEAT):
     lists exception types that `op` is expected to raise (error paths are checked too).
     """
     raises = tuple(raises) if isinstance(raises, (list, tuple)) else (raises,)
+    if hasattr(sys, "gettotalrefcount"):
+        _run(op, 50, raises)  # warm caches, lazy imports, free lists
+        gc.collect()
+        before_refs = [sys.getrefcount(o) for o in watch]
+        _check_total_refcount(op, raises)
+        after_refs = [sys.getrefcount(o) for o in watch]
+        assert after_refs == before_refs, f"reference counts changed: {before_refs} -> {after_refs}"
+        return
     per_round = max(100, repeat // 2)
     # The smallest object a leak can lose is 16 bytes; half of that per call is the bar.
     slack = min(12 * 1024, per_round * 8)

@@ -6,11 +6,13 @@ import ctypes
 import sys
 from collections import Counter
 
-import numpy as np
 import pytest
 from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
+
+# Debug interpreters have no NumPy build to load.
+np = pytest.importorskip("numpy")
 
 INT_ITER = "UniqueIntIter"
 GEN_ITER = "UniqueIter"

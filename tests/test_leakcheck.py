@@ -7,7 +7,7 @@ from leakcheck import check_leaks
 
 def test_detects_growing_memory():
     hoard = []
-    with pytest.raises(AssertionError, match="memory grew in every round"):
+    with pytest.raises(AssertionError, match="grew in every round"):
         check_leaks(lambda: hoard.append(object()), repeat=2000)
 
 
@@ -21,3 +21,26 @@ def test_detects_reference_leak_on_watched_object():
 def test_quiet_operation_passes():
     data = [1, 2, 3]
     check_leaks(lambda: sum(data), watch=[data], repeat=500)
+
+
+@pytest.mark.skipif(not hasattr(__import__("sys"), "gettotalrefcount"),
+                    reason="needs a debug interpreter")
+def test_refleak_mode_flags_a_module_that_keeps_a_reference(tmp_path):
+    import os
+    import shutil
+    import subprocess
+    import sys
+
+    here = os.path.dirname(os.path.abspath(__file__))
+    for name in ("conftest.py", "refleak.py", "leakcheck.py"):
+        shutil.copy(os.path.join(here, name), tmp_path)
+    (tmp_path / "test_keeps.py").write_text(
+        "import ctypes\nheld = object()\n"
+        "def test_keeps():\n    ctypes.pythonapi.Py_IncRef(ctypes.py_object(held))\n")
+    (tmp_path / "test_quiet.py").write_text("def test_quiet():\n    assert [1] * 2 == [1, 1]\n")
+    proc = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider",
+                           "--refleak=0:2", str(tmp_path)], capture_output=True, text=True,
+                          timeout=120, cwd=tmp_path, env=dict(os.environ, HYPOTHESIS_PROFILE="refleak"))
+    assert proc.returncode == 1, proc.stdout
+    assert "REFLEAK test_keeps.py" in proc.stdout
+    assert "test_quiet.py" not in proc.stdout.split("REFLEAK", 1)[1]

@@ -2,6 +2,7 @@
 // items of an input mapping are read. No tool makes or fills a mapping any other way.
 #pragma once
 #include "utils/errors.hpp"
+#include "utils/signals.hpp"
 
 namespace tv::dict {
 
@@ -43,7 +44,7 @@ public:
 private:
     Ref dict_, it_;
     Py_ssize_t pos_ = 0, used_ = 0, left_ = 0;
-    unsigned tick_ = 0;
+    SignalPoll poll_;
 };
 
 // Assigns every item of `source` to `target`, in order. On error what was copied stays in
@@ -56,11 +57,5 @@ PyObject* copy_of(const Factory& f, PyObject* mapping) noexcept;
 
 // Whether `o` counts as a mapping: it has an attribute named "keys". -1 with an error.
 int has_keys(PyObject* o) noexcept;
-
-// Lets pending signals run every few thousand steps of a long loop; false with the
-// handler's exception set.
-inline bool tick(unsigned& counter) noexcept {
-    return (++counter & 0xFFF) != 0 || PyErr_CheckSignals() == 0;
-}
 
 }  // namespace tv::dict

@@ -43,7 +43,7 @@ bool Items::open(PyObject* mapping) noexcept {
 }
 
 int Items::next(Ref& k, Ref& v) noexcept {
-    if (!tick(tick_)) return -1;
+    if (!poll_.ok()) return -1;
     if (PyObject* d = dict_.get()) {
         // The checks of the dict's own items iterator, in its order, so that a callback
         // that mutates the dict sees the same error either way. Entries are taken as new

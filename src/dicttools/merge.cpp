@@ -111,9 +111,9 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
     if (!r) return nullptr;
     Py_ssize_t pos = 0;
     PyObject *bk, *bv;
-    unsigned ticks = 0;
+    SignalPoll poll;
     while (PyDict_Next(groups.get(), &pos, &bk, &bv)) {
-        if (!dict::tick(ticks)) return nullptr;
+        if (!poll.ok()) return nullptr;
         Ref k = borrow(bk), values = borrow(bv);
         Ref value = steal(direct_call(func, values.get()));
         if (!value || dict::set_item(r.get(), k.get(), value.get()) < 0) return ffi_err();

@@ -39,7 +39,7 @@ template <class Leaf>
 PyObject* rebuild(PyObject* d, PyObject* keys, const Factory& f, Leaf&& leaf) {
     // The whole path is read first, into a private copy that no callback can change.
     SmallRefVec<8> path, levels;
-    unsigned ticks = 0;
+    SignalPoll poll;
     if (PyList_CheckExact(keys) || PyTuple_CheckExact(keys)) {
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(keys); ++i)
             path.push(Py_NewRef(PySequence_Fast_GET_ITEM(keys, i)));
@@ -48,7 +48,7 @@ PyObject* rebuild(PyObject* d, PyObject* keys, const Factory& f, Leaf&& leaf) {
         if (!it) return ffi_err();
         while (PyObject* key = iter_next(it.get())) {
             path.push(key);
-            if (!dict::tick(ticks)) return nullptr;
+            if (!poll.ok()) return nullptr;
         }
         if (PyErr_Occurred()) return nullptr;
     }
@@ -56,7 +56,7 @@ PyObject* rebuild(PyObject* d, PyObject* keys, const Factory& f, Leaf&& leaf) {
     if (n == 0) return stop_iteration();
     Ref cur = borrow(d), child;
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (!dict::tick(ticks)) return nullptr;
+        if (!poll.ok()) return nullptr;
         PyObject* key = path[(size_t)i];
         PyObject* m = cur.get();
         Ref level;
@@ -80,8 +80,7 @@ PyObject* rebuild(PyObject* d, PyObject* keys, const Factory& f, Leaf&& leaf) {
         } else if (mapping) {
             child = steal(PyObject_GetItem(m, key));
             if (!child) {
-                if (!pending_matches(PyExc_KeyError)) return ffi_err();
-                PyErr_Clear();
+                if (!discard_matching(PyExc_KeyError)) return ffi_err();
             }
         }
         levels.push(level.release());

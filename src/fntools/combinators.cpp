@@ -64,8 +64,8 @@ PyObject* excepts_call(PyObject* self, PyObject* const* args, size_t nargsf, PyO
     RecursionStep step;
     if (!step.ok()) return nullptr;
     if (PyObject* r = PyObject_Vectorcall(func, args, nargsf, kwnames)) return r;
-    if (!pending_matches(exc)) return ffi_err();
-    Ref err = steal(PyErr_GetRaisedException());
+    Ref err = take_matching(exc);
+    if (!err) return ffi_err();
     if (!handler) return Py_NewRef(Py_None);
     Ref keep = borrow(handler);
     PyObject* r = PyObject_CallOneArg(handler, err.get());
@@ -79,11 +79,11 @@ PyObject* excepts_reduce(PyObject* self, PyObject*) {
     return reduce_to("excepts", PyTuple_Pack(3, o->ref[0], o->ref[1], handler));
 }
 
-const CallableKind juxt_kind = funcs_kind("tarvel._tarvel.Juxt", juxt_reduce);
+const CallableKind juxt_kind = funcs_kind("tarvel._tarvel.Juxt", TV_GUARDED(juxt_reduce));
 const CallableKind complement_kind =
-    refs_kind<1>("tarvel._tarvel.Complement", complement_reduce, sizeof(Complement));
+    refs_kind<1>("tarvel._tarvel.Complement", TV_GUARDED(complement_reduce), sizeof(Complement));
 const CallableKind excepts_kind =
-    refs_kind<3>("tarvel._tarvel.Excepts", excepts_reduce, sizeof(Excepts));
+    refs_kind<3>("tarvel._tarvel.Excepts", TV_GUARDED(excepts_reduce), sizeof(Excepts));
 
 }  // namespace
 
@@ -100,24 +100,24 @@ TV_FUNCTION(juxt, "juxt(*funcs)") {
     if (a.nrest == 1 && !PyCallable_Check(a.rest[0])) {
         Ref funcs = steal(PySequence_List(a.rest[0]));
         if (!funcs) return ffi_err();
-        return funcs_new(tp, juxt_call,
+        return funcs_new(tp, TV_GUARDED(juxt_call),
                          ((PyListObject*)funcs.get())->ob_item, PyList_GET_SIZE(funcs.get()),
                          false);
     }
-    return funcs_new(tp, juxt_call, a.rest, a.nrest, false);
+    return funcs_new(tp, TV_GUARDED(juxt_call), a.rest, a.nrest, false);
 }
 
 TV_FUNCTION(complement, "complement(func)") {
     PyTypeObject* tp = callable_type(complement_type, complement_kind);
     if (!tp) return nullptr;
-    return refs_new<1>(tp, complement_call, {a[0]});
+    return refs_new<1>(tp, TV_GUARDED(complement_call), {a[0]});
 }
 
 TV_FUNCTION(excepts, "excepts(exc, func, handler=None)") {
     PyTypeObject* tp = callable_type(excepts_type, excepts_kind);
     if (!tp) return nullptr;
     PyObject* handler = a[2] == Py_None ? nullptr : a[2];
-    return refs_new<3>(tp, excepts_call, {a[0], a[1], handler});
+    return refs_new<3>(tp, TV_GUARDED(excepts_call), {a[0], a[1], handler});
 }
 
 TV_FUNCTION(do, "do(func, x)") {

@@ -33,14 +33,26 @@ PyObject* compose_reduce(PyObject* self, PyObject*) {
 
 PyTypeObject* compose_type() {
     static PyTypeObject* type = nullptr;
-    return callable_type(type, funcs_kind("tarvel._tarvel.Compose", compose_reduce));
+    return callable_type(type, funcs_kind("tarvel._tarvel.Compose", TV_GUARDED(compose_reduce)));
 }
 
 PyObject* compose_impl(const Args& a, bool reverse) {
-    if (a.nrest == 0) return PyCFunction_New(identity_def(), nullptr);
+    if (a.nrest == 0) {
+        // The module's own identity function: pickling looks it up by name and insists on
+        // finding this very object.
+        Ref ident = steal(PyObject_GetAttrString(a.self, "identity"));
+        if (ident && PyCFunction_Check(ident.get()) &&
+            ((PyCFunctionObject*)ident.get())->m_ml == identity_def())
+            return ident.release();
+        if (!ident && !discard_matching(PyExc_AttributeError)) return nullptr;
+        // Deleted or replaced on the module: an equal function, bound the same way.
+        Ref modname = steal(PyModule_GetNameObject(a.self));
+        if (!modname) return ffi_err();
+        return PyCMethod_New(identity_def(), a.self, modname.get(), nullptr);
+    }
     PyTypeObject* tp = compose_type();
     if (!tp) return nullptr;
-    return funcs_new(tp, compose_call, a.rest, a.nrest, reverse);
+    return funcs_new(tp, TV_GUARDED(compose_call), a.rest, a.nrest, reverse);
 }
 
 // Each form is a callable or a tuple (callable, extra...); the running value goes first or

@@ -125,10 +125,7 @@ int lenient_pos_only() {
     Ref kw = steal(Py_BuildValue("{s:i}", "a", 1));
     if (!bind || !args || !kw) return -1;
     Ref r = steal(PyObject_Call(bind.get(), args.get(), kw.get()));
-    if (!r) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return -1;
-        PyErr_Clear();
-    }
+    if (!r && !discard_matching(PyExc_TypeError)) return -1;
     lenient = r ? 1 : 0;
     return lenient;
 }
@@ -166,28 +163,20 @@ CurryObject* alloc_curry(PyTypeObject* tp) {
     PyObject* self = tp ? tp->tp_alloc(tp, 0) : nullptr;
     if (!self) return nullptr;
     auto* o = (CurryObject*)self;
-    o->vc = curry_call;
+    o->vc = TV_GUARDED(curry_call);
     new (&o->st) CurryState();
     return o;
-}
-
-// ValueError or TypeError (one test, so an internal error is reported only once).
-bool pending_no_signature() {
-    PyObject* cur = PyErr_Occurred();
-    if (cur == panic_type()) return pending_matches(PyExc_BaseException);
-    return PyErr_GivenExceptionMatches(cur, PyExc_ValueError) ||
-           PyErr_GivenExceptionMatches(cur, PyExc_TypeError);
 }
 
 PyObject* resolve(CurryState& st, PyObject* func) {
     PyObject* sig = signature_of(func).release();
     if (!sig) {
-        if (!pending_no_signature()) return ffi_err();
-        PyErr_Clear();
+        // No signature to be had: the function is called with whatever it is given.
+        if (!discard_matching(PyExc_ValueError, PyExc_TypeError)) return ffi_err();
         return Py_NewRef(Py_None);
     }
     st.table = read_table(sig);
-    if (PyErr_Occurred() && !discard_pending()) {
+    if (!discard_ordinary_error()) {
         Py_DECREF(sig);
         return nullptr;
     }
@@ -201,8 +190,7 @@ int method_binds(PyObject* sig, const char* name, PyObject* args, PyObject* kw) 
     if (!method) return -1;
     Ref r = steal(PyObject_Call(method.get(), args, kw));
     if (r) return 1;
-    if (!pending_matches(PyExc_TypeError)) return ffi_err(), -1;
-    PyErr_Clear();
+    if (!discard_matching(PyExc_TypeError)) return ffi_err(), -1;
     return 0;
 }
 
@@ -387,12 +375,12 @@ PyObject* curry_reduce(PyObject* self, PyObject*) {
 PyTypeObject* curry_type() {
     static PyTypeObject* type = nullptr;
     CallableKind kind = {"tarvel._tarvel.curry", sizeof(CurryObject), 0,
-                         (Py_ssize_t)offsetof(CurryObject, vc), curry_reduce,
+                         (Py_ssize_t)offsetof(CurryObject, vc), TV_GUARDED(curry_reduce),
                          gc_dealloc<curry_release>, curry_traverse, curry_clear, true};
     return callable_type(type, kind, {
         {Py_tp_doc, (void*)new_sig().doc()},
-        {Py_tp_new, (void*)curry_tp_new},
-        {Py_tp_repr, (void*)curry_repr},
+        {Py_tp_new, (void*)TV_GUARDED(curry_tp_new)},
+        {Py_tp_repr, (void*)TV_GUARDED(curry_repr)},
     });
 }
 

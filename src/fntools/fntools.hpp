@@ -172,13 +172,4 @@ inline PyObject* nested_vectorcall(PyObject* fn, PyObject* const* args, size_t n
     return PyObject_Vectorcall(fn, args, nargsf, kwnames);
 }
 
-// For rules that swallow every error: clears the pending exception and returns true,
-// except for an internal error passed up through Python code, which stays pending.
-inline bool discard_pending() {
-    if (!PyErr_Occurred()) return true;
-    if (!pending_matches(PyExc_BaseException)) return false;
-    PyErr_Clear();
-    return true;
-}
-
 }  // namespace tv::fn

@@ -128,7 +128,7 @@ PyObject* memoize_reduce(PyObject* self, PyObject*) {
 
 PyTypeObject* memoize_type() {
     static PyTypeObject* type = nullptr;
-    return callable_type(type, refs_kind<3>("tarvel._tarvel.Memoize", memoize_reduce,
+    return callable_type(type, refs_kind<3>("tarvel._tarvel.Memoize", TV_GUARDED(memoize_reduce),
                                             sizeof(MemoizeObject)));
 }
 
@@ -172,7 +172,7 @@ TV_FUNCTION(memoize, "memoize(func, cache=None, key=None)") {
     if (cache != Py_None && !PyDict_Check(cache)) return reject_cache(cache);
     KeyRule rule;
     if (!examine(func, rule)) {
-        if (!discard_pending()) return nullptr;
+        if (!discard_ordinary_error()) return nullptr;
         rule = KeyRule{};
     }
     Ref own;
@@ -183,7 +183,7 @@ TV_FUNCTION(memoize, "memoize(func, cache=None, key=None)") {
     }
     PyTypeObject* tp = memoize_type();
     if (!tp) return nullptr;
-    PyObject* self = refs_new<3>(tp, memo_call,
+    PyObject* self = refs_new<3>(tp, TV_GUARDED(memo_call),
                                  {key == Py_None ? nullptr : key, func, cache});
     if (!self) return nullptr;
     ((MemoizeObject*)self)->single_arg = rule.single_arg;

@@ -2,6 +2,7 @@
 #include "module/module.hpp"
 
 #include "utils/binder.hpp"
+#include "utils/once.hpp"
 #include "utils/registry.hpp"
 
 #include <cstring>
@@ -105,6 +106,16 @@ bool check_declarations() {
 }
 
 int exec_module(PyObject* module) {
+    // Type objects, cached standard-library objects and the internal error class are
+    // process-wide: shared with a subinterpreter they would outlive it and leave the main
+    // interpreter holding objects of a dead one. Legacy subinterpreters ignore the
+    // module slot below, so the check is made here as well.
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+        PyErr_SetString(PyExc_ImportError,
+                        "tarvel._tarvel does not support loading in subinterpreters");
+        return -1;
+    }
+    if (tv::init_panic_type() < 0 || tv::watch_forks() < 0) return -1;
     if (!check_declarations()) return -1;
     Ref modname = tv::steal(PyModule_GetNameObject(module));
     if (!modname) return -1;
@@ -134,6 +145,9 @@ int exec_module(PyObject* module) {
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, (void*)exec_module},
+#ifdef Py_mod_multiple_interpreters
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
 #ifdef Py_mod_gil
     // Everything here relies on the interpreter lock (plain busy flags, shared native
     // tables): a free-threaded interpreter must keep the lock on for this module.

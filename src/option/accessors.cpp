@@ -40,8 +40,7 @@ bool exact_seq_opt(PyObject* seq, uint64_t i, bool from_end, PyObject** out) {
 Ref lookup(PyObject* coll, PyObject* key) {
     Ref r = steal(PyObject_GetItem(coll, key));
     if (!r) {
-        if (is_lookup_error()) PyErr_Clear();
-        else ffi_err();
+        if (!discard_lookup_error()) ffi_err();
     }
     return r;
 }
@@ -60,7 +59,11 @@ PyObject* last_opt_impl(PyObject* seq) {
     if (!it) return nullptr;
     iternextfunc next = Py_TYPE(it.get())->tp_iternext;
     Ref latest;
-    while (PyObject* x = next(it.get())) latest.reset(x);
+    SignalPoll poll;
+    while (PyObject* x = next(it.get())) {
+        latest.reset(x);
+        if (!poll.ok()) return nullptr;
+    }
     if (!reached_end()) return nullptr;
     return latest ? some(std::move(latest)) : nothing();
 }
@@ -70,19 +73,18 @@ PyObject* nth_opt_impl(uint64_t n, PyObject* seq) {
     Ref it = steal(PyObject_GetIter(seq));
     if (!it) return nullptr;
     iternextfunc next = Py_TYPE(it.get())->tp_iternext;
+    SignalPoll poll;
     for (uint64_t i = 0; i < n; ++i) {
         PyObject* x = next(it.get());
         if (x) {
             Py_DECREF(x);
+            if (!poll.ok()) return nullptr;
             continue;
         }
         if (reached_end()) return nothing();
-        // A failing step still counts as a skipped element; an internal error does not.
-        if (PyErr_Occurred() == panic_type()) {
-            pending_matches(PyExc_Exception);
-            return nullptr;
-        }
-        PyErr_Clear();
+        // An ordinary failure still counts as a skipped element; an interrupt, an exit
+        // request or an internal error stops the call.
+        if (!discard_ordinary_error()) return nullptr;
     }
     return next_opt(it.get());
 }

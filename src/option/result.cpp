@@ -101,8 +101,9 @@ TV_METHOD(Result, of, "of(f)") {
     if (r) return ok_obj(steal(r));
     // Only ordinary failures become values; KeyboardInterrupt, SystemExit and the like (and
     // internal errors passing through) keep unwinding.
-    if (!pending_matches(PyExc_Exception)) return ffi_err();
-    return err_obj(steal(PyErr_GetRaisedException()));
+    Ref err = take_matching(PyExc_Exception);
+    if (!err) return ffi_err();
+    return err_obj(std::move(err));
 }
 
 // ---- Types ---------------------------------------------------------------------------------

@@ -76,13 +76,20 @@ PyObject* tail_impl(uint64_t n, PyObject* seq) {
     Ref slice = steal(PySlice_New(start.get(), Py_None, nullptr));
     if (!slice) return ffi_err();
     if (PyObject* r = PyObject_GetItem(seq, slice.get())) return r;
-    if (!pending_matches(PyExc_TypeError) && !pending_matches(PyExc_KeyError)) return ffi_err();
-    PyErr_Clear();
+    if (!discard_matching(PyExc_TypeError, PyExc_KeyError)) return ffi_err();
     Ref it = steal(PyObject_GetIter(seq));
     if (!it) return nullptr;
     Ring ring((size_t)n);
     iternextfunc next = Py_TYPE(it.get())->tp_iternext;
-    while (PyObject* x = next(it.get())) ring.push(x);
+    // Runs of kEvery elements with the signal check between two: the ring's own loop
+    // stays as tight as it was without one.
+    for (PyObject* x = next(it.get()); x;) {
+        for (uint32_t k = SignalPoll::kEvery; x && k; --k, x = next(it.get())) ring.push(x);
+        if (x && PyErr_CheckSignals()) {
+            Py_DECREF(x);
+            return nullptr;
+        }
+    }
     if (!reached_end()) return nullptr;
     return ring.to_tuple();
 }
@@ -95,15 +102,16 @@ PyObject* count_impl(PyObject* seq) {
         Py_ssize_t n = PyObject_Size(seq);
         return n < 0 ? ffi_err() : PyLong_FromSsize_t(n);
     }
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
-    PyErr_Clear();
+    if (!discard_matching(PyExc_AttributeError)) return nullptr;
     Ref it = steal(PyObject_GetIter(seq));
     if (!it) return nullptr;
     iternextfunc next = Py_TYPE(it.get())->tp_iternext;
     size_t count = 0;
+    SignalPoll poll;
     while (PyObject* x = next(it.get())) {
         Py_DECREF(x);
         ++count;
+        if (!poll.ok()) return nullptr;
     }
     if (!reached_end()) return nullptr;
     return PyLong_FromSize_t(count);
@@ -118,19 +126,22 @@ PyObject* next_or_stop(PyObject* it) {
     return x;
 }
 
-// Skips up to n elements; an error raised by the iterator counts as a skipped element.
-// Returns false when the iterator ended first.
-bool skip(PyObject* it, long n) {
+// Skips up to n elements; an ordinary error raised by the iterator counts as a skipped
+// element. 1 when all were skipped, 0 when the iterator ended first, -1 with an exception
+// that must propagate (an interrupt, an exit request, an internal error).
+int skip(PyObject* it, long n) {
     iternextfunc next = Py_TYPE(it)->tp_iternext;
+    SignalPoll poll;
     for (long i = 0; i < n; ++i) {
         if (PyObject* x = next(it)) {
             Py_DECREF(x);
+            if (!poll.ok()) return -1;
             continue;
         }
-        if (reached_end()) return false;
-        PyErr_Clear();
+        if (reached_end()) return 0;
+        if (!discard_ordinary_error()) return -1;
     }
-    return true;
+    return 1;
 }
 
 }  // namespace
@@ -138,10 +149,7 @@ bool skip(PyObject* it, long n) {
 PyObject* lookup_or_default(PyObject* coll, PyObject* key, PyObject* deflt) {
     PyObject* r = PyObject_GetItem(coll, key);
     if (r) return r;
-    if (deflt && is_lookup_error()) {
-        PyErr_Clear();
-        return Py_NewRef(deflt);
-    }
+    if (deflt && discard_lookup_error()) return Py_NewRef(deflt);
     return ffi_err();
 }
 
@@ -195,7 +203,8 @@ TV_FUNCTION(nth, "nth(n, seq)") {
     }
     Ref it = steal(PyObject_GetIter(seq));
     if (!it) return nullptr;
-    if (!skip(it.get(), idx)) return stop_iteration();
+    int skipped = skip(it.get(), idx);
+    if (skipped <= 0) return skipped < 0 ? nullptr : stop_iteration();
     return next_or_stop(it.get());
 }
 
@@ -207,7 +216,8 @@ TV_FUNCTION(first, "first(seq)") {
 TV_FUNCTION(second, "second(seq)") {
     Ref it = steal(PyObject_GetIter(a[0]));
     if (!it) return nullptr;
-    if (!skip(it.get(), 1)) return stop_iteration();
+    int skipped = skip(it.get(), 1);
+    if (skipped <= 0) return skipped < 0 ? nullptr : stop_iteration();
     return next_or_stop(it.get());
 }
 

@@ -67,7 +67,7 @@ public:
         RefVec row, keys;
         row.reserve(n);
         if (key_) keys.reserve(n);
-        SignalTick sig;
+        SignalPoll sig;
         for (;;) {
             row.clear();
             bool any = false;
@@ -103,7 +103,7 @@ public:
                 row.move_into(t);
                 return t;
             }
-            if (!sig.tick()) return nullptr;
+            if (!sig.ok()) return nullptr;
         }
     }
     int traverse(visitproc visit, void* arg) override {
@@ -150,7 +150,7 @@ PyObject* distinct_ints(const T* p, size_t n) {
     seen.reserve(n);
     for (size_t j = 0; j < i; ++j) seen.insert(p[j]);
     while (i < n) {
-        size_t stop = std::min(n, i + 16 * kSignalEvery);
+        size_t stop = std::min(n, i + 16 * SignalPoll::kEvery);
         for (; i < stop; ++i)
             if (!seen.insert(p[i])) return Py_NewRef(Py_False);
         // The view pins the buffer: a signal handler cannot move it.

@@ -24,18 +24,22 @@ template <class T>
 PyObject* count_ints(const T* p, size_t n) {
     IntMap<T, uint64_t> counts;
     std::vector<T> order;  // each distinct value once, in order of first occurrence
-    counts.stream(
-        p, 0, n, [](uint64_t* c) { ++*c; },
-        [&](T v, uint64_t* c) {
-            *c = 1;
-            order.push_back(v);
-            return false;
-        });
+    for (size_t from = 0; from < n; from += kScanRun) {
+        if (from && PyErr_CheckSignals()) return nullptr;
+        size_t to = n - from > kScanRun ? from + kScanRun : n;
+        counts.stream(
+            p, from, to, [](uint64_t* c) { ++*c; },
+            [&](T v, uint64_t* c) {
+                *c = 1;
+                order.push_back(v);
+                return false;
+            });
+    }
     Ref out = steal(new_result_dict(order.size()));
-    if (!out) return panic("frequencies: cannot create the result dict");
+    if (!out) return ffi_err();
     for (T v : order) {
         Ref key = steal(box_int(v));
-        if (!key) return panic("frequencies: cannot create a key");
+        if (!key) return ffi_err();
         Ref count = steal(PyLong_FromUnsignedLongLong(*counts.find(v)));
         if (!count || PyDict_SetItem(out.get(), key.get(), count.get()) < 0) return ffi_err();
     }

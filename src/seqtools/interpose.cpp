@@ -68,6 +68,7 @@ struct InterposeState {
     Py_ssize_t hint() {
         if (done) return 0;
         Py_ssize_t k = source.remaining();
+        if (k < 0) return -1;
         Py_ssize_t h = sat_add(k, k);
         if (pending) return sat_add(h, 1);
         if (started) return h;

@@ -96,7 +96,7 @@ private:
         auto index = std::make_unique<Index>();
         IterSource left;
         if (!left.open(leftseq_.get())) return false;
-        SignalTick sig;
+        SignalPoll sig;
         while (Ref l = steal(left.next())) {
             Ref own;
             PyObject* k = leftfn_.resolve(l.get(), own);
@@ -105,7 +105,7 @@ private:
             Group* g = index->find_or_add(k, inserted);
             if (!g) return false;
             g->push(l.release());
-            if (!sig.tick()) return false;
+            if (!sig.ok()) return false;
         }
         if (PyErr_Occurred()) return false;
         index_ = std::move(index);

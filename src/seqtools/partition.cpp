@@ -32,7 +32,7 @@ public:
 
 private:
     // One element; nullptr for the end (no exception) or an error.
-    PyObject* pull() { return source_.next(); }
+    PyObject* pull() { return poll_.ok() ? source_.next() : nullptr; }
 
     // Small chunks are gathered straight into their tuple (whose empty slots the collector
     // and the deallocator both skip).
@@ -98,6 +98,7 @@ private:
     Tail tail_;
     Ref pad_;
     RefVec buf_;  // the chunk being gathered
+    SignalPoll poll_;
 };
 
 }  // namespace

@@ -78,14 +78,16 @@ TV_REGISTER("#PluckIter", PluckIter::make_type);
 // Index lists and defaults. There is no end flag: a step after the end asks the source again.
 class PluckStep final : public Step {
 public:
-    PluckStep(Ref iter, Ref key, Ref deflt)
-        : it_(std::move(iter)), next_(Py_TYPE(it_.get())->tp_iternext), ind_(std::move(key)),
-          deflt_(std::move(deflt)), many_(PyList_Check(ind_.get())) {}
+    PluckStep(IterSource&& src, Ref key, Ref deflt)
+        : src_(std::move(src)), ind_(std::move(key)), deflt_(std::move(deflt)),
+          many_(PyList_Check(ind_.get())) {}
 
     PyObject* step() override {
-        Ref x = steal(iter_next_cached());
+        Ref x = steal(src_.next());
         if (!x) return nullptr;
         if (!many_) return lookup_or_default(x.get(), ind_.get(), deflt_.get());
+        // A step that threw (the array could not grow) left its lookups behind.
+        vals_.clear();
         PyObject* keys = ind_.get();
         // A lookup may run Python code that shrinks the key list: the walk stops at the
         // shorter of its length at the start and its current one.
@@ -107,17 +109,14 @@ public:
     }
 
     int traverse(visitproc visit, void* arg) override {
-        Py_VISIT(it_.get());
+        if (int e = src_.traverse(visit, arg)) return e;
         Py_VISIT(ind_.get());
         Py_VISIT(deflt_.get());
         return vals_.traverse(visit, arg);
     }
 
 private:
-    PyObject* iter_next_cached() { return step_with(next_, it_.get()); }
-
-    Ref it_;
-    iternextfunc next_;
+    IterSource src_;
     Ref ind_;
     Ref deflt_;
     bool many_;
@@ -132,9 +131,9 @@ PyObject* pluck_impl(PyObject* ind, PyObject* seqs, PyObject* deflt) {
         if (!src.open(seqs)) return nullptr;
         return PluckIter::create(borrow(ind), std::move(src));
     }
-    Ref it = steal(PyObject_GetIter(seqs));
-    if (!it) return nullptr;
-    return make_native_iter<PluckStep>(std::move(it), borrow(ind), borrow(deflt));
+    IterSource src;
+    if (!src.open(seqs)) return nullptr;
+    return make_native_iter<PluckStep>(std::move(src), borrow(ind), borrow(deflt));
 }
 
 }  // namespace tv::seq

@@ -36,10 +36,13 @@ struct WindowState {
     RefVec prime;  // before the first window: the first n - 1 elements
     Ref window;    // afterwards: the window last returned; its tail starts the next one
     size_t n;
+    SignalPoll poll;
     bool done = false;
 
     PyObject* next() {
         if (done) return nullptr;
+        // A consumer written in C (deque, sum) never checks for signals itself.
+        if (!poll.ok()) return nullptr;
         Ref x = steal(source.next());
         if (!x) {
             if (!PyErr_Occurred()) done = true;
@@ -116,7 +119,9 @@ PyObject* sliding_window_impl(uint64_t n, PyObject* seq) {
         size_t want = (size_t)n - 1;
         if (want) {
             prime.reserve(std::min(want, kMaxReserve));
+            SignalPoll poll;
             while (prime.size() < want) {
+                if (!poll.ok()) return nullptr;
                 PyObject* x = src.next();
                 if (!x) {
                     if (PyErr_Occurred()) return nullptr;

@@ -45,6 +45,7 @@ public:
     struct Slot {
         Ref it;
         iternextfunc next;
+        bool nested;  // see pulls_nested
     };
     explicit InterleaveStep(std::vector<Slot>&& its) noexcept : its_(std::move(its)) {}
 
@@ -52,11 +53,11 @@ public:
         while (!its_.empty()) {
             if (pos_ >= its_.size()) pos_ = 0;
             Slot& s = its_[pos_];
-            if (PyObject* x = s.next(s.it.get())) {
+            if (PyObject* x = pull(s.it.get(), s.next, s.nested)) {
                 ++pos_;
                 return x;
             }
-            if (!reached_end()) return nullptr;
+            if (PyErr_Occurred()) return nullptr;
             // Out of the array before it is released: its __del__ may run Python code.
             Ref dead = std::move(s.it);
             its_.erase(its_.begin() + (std::ptrdiff_t)pos_);
@@ -145,6 +146,8 @@ public:
             acc_ = initial_.dup();
             return Py_NewRef(initial_.get());
         }
+        // A consumer written in C (sum, deque) never checks for signals itself.
+        if (!poll_.ok()) return nullptr;
         Ref x = steal(src_.next());
         if (!x) return nullptr;
         if (!acc_) {
@@ -173,6 +176,7 @@ private:
     Ref initial_;
     Ref acc_;
     binaryfunc number_;
+    SignalPoll poll_;
     bool emitted_ = false;
 };
 
@@ -185,6 +189,7 @@ public:
     PyObject* step() override {
         PyObject* pred = pred_.get();
         for (;;) {
+            if (!poll_.ok()) return nullptr;
             Ref x = steal(src_.next());
             if (!x) return nullptr;
             Ref r = steal(direct_call(pred, x.get()));
@@ -204,6 +209,7 @@ public:
 private:
     IterSource src_;
     Ref pred_;
+    SignalPoll poll_;
 };
 
 }  // namespace
@@ -234,7 +240,8 @@ TV_FUNCTION(interleave, "interleave(seqs)") {
         Ref it = steal(PyObject_GetIter(inner.get()));
         if (!it) return nullptr;
         iternextfunc next = Py_TYPE(it.get())->tp_iternext;
-        its.push_back({std::move(it), next});
+        bool nested = pulls_nested(it.get());
+        its.push_back({std::move(it), next, nested});
     }
     if (PyErr_Occurred()) return nullptr;
     return make_native_iter<InterleaveStep>(std::move(its));

@@ -42,7 +42,7 @@ PyObject* topk_int(uint64_t k, const T* p, size_t n) {
         // The view pins the buffer, so a signal handler run between blocks cannot move it.
         T root = heap.front();
         while (i < n) {
-            size_t stop = std::min(n, i + 16 * kSignalEvery);
+            size_t stop = std::min(n, i + 16 * SignalPoll::kEvery);
             for (; i < stop; ++i) {
                 T v = p[i];
                 if (v <= root) [[likely]] continue;
@@ -145,7 +145,7 @@ Sel select(Vals vals, uint64_t k, std::vector<size_t>& out, RefVec& keep) {
     heap.reserve(cap);
     auto cmp = ranks_before<Rank>;
     for (size_t i = 0; i < vals.n;) {
-        size_t stop = std::min(vals.n, i + kSignalEvery);
+        size_t stop = std::min(vals.n, i + SignalPoll::kEvery);
         for (; i < stop; ++i) {
             typename Rank::V v;
             if (!Rank::read(vals.items[i], v)) return Sel::NotTotal;
@@ -263,13 +263,13 @@ PyObject* topk_keyed(uint64_t k, PyObject* seq, PyObject* key) {
     RefVec keys, elems;
     IterSource src;
     if (!src.open(seq)) return nullptr;
-    SignalTick sig;
+    SignalPoll sig;
     while (Ref x = steal(src.next())) {
         PyObject* kv = keyfn(x.get());
         if (!kv) return nullptr;
         keys.push(kv);
         elems.push(x.release());
-        if (!sig.tick()) return nullptr;
+        if (!sig.ok()) return nullptr;
     }
     if (PyErr_Occurred()) return nullptr;
     std::vector<size_t> pos;

@@ -28,12 +28,14 @@ struct UniqueState {
     PySeen seen;
     PySource source;
     Ref key;
+    SignalPoll poll;
 
     UniqueState(PySource&& src, PyObject* k)
         : seen(int_fast_hash_enabled()), source(std::move(src)), key(borrow(k)) {}
 
     PyObject* next() {
         for (;;) {
+            if (!poll.ok()) return nullptr;
             Ref x = steal(source.next());
             if (!x) return nullptr;
             int added;
@@ -98,12 +100,18 @@ struct UniqueIntState {
         auto& set = std::get<IntSet<SeenKey<T>>>(seen);
         size_t n = buf.count();
         if (pos >= n) return nullptr;
-        // Values are read as the set's key type (the same bits for unsigned 64-bit).
+        // Values are read as the set's key type (the same bits for unsigned 64-bit). Long
+        // runs of repeats are scanned in bounded runs with a signal check between two.
         bool found = false;
-        pos = set.stream((const SeenKey<T>*)p, pos, n, [](char*) {}, [&](SeenKey<T>, char*) {
-            found = true;
-            return true;
-        });
+        for (bool first = true; !found && pos < n; first = false) {
+            if (!first && PyErr_CheckSignals()) return nullptr;
+            size_t to = n - pos > kScanRun ? pos + kScanRun : n;
+            pos = set.stream((const SeenKey<T>*)p, pos, to, [](char*) {},
+                             [&](SeenKey<T>, char*) {
+                                 found = true;
+                                 return true;
+                             });
+        }
         return found ? box_int(p[pos - 1]) : nullptr;
     }
     PyObject* next() {
@@ -133,8 +141,9 @@ TV_REGISTER("#UniqueIntIter", UniqueIntIter::make_type);
 PyObject* unique_impl(PyObject* seq, PyObject* key) {
     if (key == Py_None) key = nullptr;
     if (!key) {
-        if (std::optional<IntBuf> buf = int_buffer(seq); buf && buf->data())
-            return UniqueIntIter::create(std::move(*buf));
+        std::optional<IntBuf> buf = int_buffer(seq);
+        if (buf && buf->data()) return UniqueIntIter::create(std::move(*buf));
+        if (!buf && PyErr_Occurred()) return nullptr;
     }
     PySource src;
     if (!src.open(seq)) return nullptr;

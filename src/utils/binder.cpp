@@ -103,7 +103,7 @@ Sig::Sig(const char* text, const char* owner, std::initializer_list<ConvSpec> co
 bool Sig::keyword(Args& a, bool* filled, PyObject* key, PyObject* value) const {
     Py_ssize_t len = 0;
     const char* utf8 = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &len) : nullptr;
-    if (!utf8) PyErr_Clear();  // unreadable names match nothing
+    if (!utf8 && !discard_ordinary_error()) return false;  // unreadable names match nothing
     if (utf8) {
         for (int i = 0; i < nparams_; ++i) {
             const std::string& n = params_[i].name;
@@ -158,7 +158,7 @@ bool to_bool(PyObject* o, bool* out) {
     PyTypeObject* tp = Py_TYPE(o);
     Ref mod = steal(PyType_GetModuleName(tp));
     Ref nm = steal(PyType_GetName(tp));
-    if (!mod || !nm) PyErr_Clear();
+    if ((!mod || !nm) && !discard_ordinary_error()) return false;
     if (mod && nm && PyUnicode_Check(mod.get()) &&
         PyUnicode_CompareWithASCIIString(mod.get(), "numpy") == 0 &&
         (PyUnicode_CompareWithASCIIString(nm.get(), "bool_") == 0 ||
@@ -235,7 +235,16 @@ bool Sig::bind_slow(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t n
     }
     int missing = 0;
     for (int i = 0; i < nreq_; ++i) missing += !filled[i];
-    if (missing) {
+    if (missing) return missing_error(filled, missing);
+    for (int i = 0; i < nparams_; ++i)
+        if (!filled[i]) a.buf[i] = params_[i].deflt;
+    return simple_ || convert(a);
+}
+
+bool Sig::missing_error(const bool* filled, int missing) const noexcept {
+    // Binding runs before the callable's own guard: the message is built without letting
+    // a failed allocation escape.
+    return guard<bool>(false, [&] {
         std::string list;
         int seen = 0;
         for (int i = 0; i < nreq_; ++i) {
@@ -247,10 +256,7 @@ bool Sig::bind_slow(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t n
         PyErr_Format(PyExc_TypeError, "%s missing %d required positional argument%s: %s",
                      display_.c_str(), missing, missing == 1 ? "" : "s", list.c_str());
         return false;
-    }
-    for (int i = 0; i < nparams_; ++i)
-        if (!filled[i]) a.buf[i] = params_[i].deflt;
-    return simple_ || convert(a);
+    });
 }
 
 bool Sig::bind_tuple(Args& a, PyObject* self, PyObject* args, PyObject* kwargs) const {

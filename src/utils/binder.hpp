@@ -106,6 +106,7 @@ private:
     bool bind_slow(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                    PyObject* kwnames, PyObject* kwdict) const;
     bool keyword(Args& a, bool* filled, PyObject* key, PyObject* value) const;
+    bool missing_error(const bool* filled, int missing) const noexcept;
     bool convert(Args& a) const;
 
     std::string name_, display_, doc_;

@@ -2,8 +2,10 @@
 
 #include "utils/errors.hpp"
 
+#include <pthread.h>
+
+#include <cerrno>
 #include <cstring>
-#include <string>
 
 namespace tv {
 
@@ -14,13 +16,32 @@ Ref import_attr(const char* module, const char* path) {
     const char* p = path;
     while (obj && p) {
         const char* dot = std::strchr(p, '.');
-        std::string part = dot ? std::string(p, dot - p) : std::string(p);
-        obj = steal(PyObject_GetAttrString(obj.get(), part.c_str()));
+        Py_ssize_t len = dot ? (Py_ssize_t)(dot - p) : (Py_ssize_t)std::strlen(p);
+        Ref part = steal(PyUnicode_FromStringAndSize(p, len));
+        obj = part ? steal(PyObject_GetAttr(obj.get(), part.get())) : Ref();
         if (!dot) break;
         p = dot + 1;
     }
     if (!obj) ffi_err();
     return obj;
+}
+
+namespace {
+
+void forked_child() { fork_generation.fetch_add(1); }
+
+}  // namespace
+
+int watch_forks() noexcept {
+    static bool installed = false;
+    if (installed) return 0;
+    if (int e = pthread_atfork(nullptr, nullptr, forked_child)) {
+        errno = e;
+        PyErr_SetFromErrno(PyExc_OSError);
+        return -1;
+    }
+    installed = true;
+    return 0;
 }
 
 PyObject* cached_attr(CachedAttr& c) {

@@ -2,7 +2,9 @@
 #pragma once
 #include "utils/ref.hpp"
 
+#include <exception>
 #include <new>
+#include <type_traits>
 
 namespace tv {
 
@@ -10,17 +12,36 @@ namespace tv {
 // SystemError for a call that failed without one. Always returns nullptr for chaining.
 PyObject* ffi_err() noexcept;
 
-// The process-wide class for internal errors (derived from BaseException, never exported).
+// Creates the process-wide class for internal errors (derived from BaseException, never
+// exported). Module initialisation calls it, with no exception pending, before anything
+// can fail: created lazily it would be asked for while an error is already set. 0 or -1.
+int init_panic_type() noexcept;
+// The class (borrowed); nullptr only before the module was first initialised.
 PyObject* panic_type() noexcept;
 // Raises PanicException with `msg`; returns nullptr for chaining.
 PyObject* panic(const char* msg) noexcept;
 
-// True when the pending exception is a lookup error (KeyError, IndexError, TypeError or a
-// subclass). A pending PanicException is never a lookup error: it is reported and turned
-// into one of ours instead, so no default ever swallows it.
-bool is_lookup_error() noexcept;
-// True when the pending exception matches `type` (a PanicException never does; see above).
-bool pending_matches(PyObject* type) noexcept;
+// The one rule for code that discards an exception (a skipped element, a length hint, a
+// buffer probe, a signature that cannot be read): only ordinary failures, those derived
+// from Exception, may be dropped. KeyboardInterrupt, SystemExit, GeneratorExit and other
+// BaseException-only exceptions stay pending, and so does a PanicException, which is
+// reported and continued as an internal error of ours.
+//
+// Clears the pending exception when it is an ordinary failure. Returns true when no
+// exception is left pending, false when the caller must propagate it.
+bool discard_ordinary_error() noexcept;
+// Clears the pending exception when it is a lookup error (KeyError, IndexError, TypeError
+// or a subclass) and returns true; otherwise leaves it pending (a PanicException continued
+// as ours) and returns false.
+bool discard_lookup_error() noexcept;
+// Clears the pending exception when it matches `type` (or `other`) and returns true; otherwise leaves it
+// pending (a PanicException continued as ours) and returns false.
+bool discard_matching(PyObject* type, PyObject* other = nullptr) noexcept;
+// Takes the pending exception when it matches `type` (a class or a tuple of them, nested
+// tuples included). Otherwise the exception stays pending and the result is empty; a
+// PanicException never matches. A `type` nested too deeply to walk raises RecursionError
+// (with the original exception as its context) instead of exhausting the C stack.
+Ref take_matching(PyObject* type) noexcept;
 
 // Raises TypeError "'TYPE' object is not an instance of 'EXPECTED'" for `o` (the form for
 // None is "'None' is not an instance of 'EXPECTED'"); returns nullptr for chaining.
@@ -43,4 +64,25 @@ inline R guard(R fail, F&& f) noexcept {
     return fail;
 }
 
+// The failure value of a slot function returning R: NULL for objects, -1 for integers.
+template <class R>
+constexpr R slot_failure() noexcept {
+    if constexpr (std::is_pointer_v<R>) return nullptr;
+    else return R(-1);
+}
+
+// A slot or method function that the interpreter calls directly (vectorcall, tp_new,
+// tp_call, tp_repr, __reduce__ ...) wrapped so that nothing thrown inside it escapes:
+// use TV_GUARDED(fn) wherever the bare function would be stored.
+template <auto F>
+struct Guarded;
+template <class R, class... A, R (*F)(A...)>
+struct Guarded<F> {
+    static R call(A... args) noexcept {
+        return guard<R>(slot_failure<R>(), [&] { return F(args...); });
+    }
+};
+
 }  // namespace tv
+
+#define TV_GUARDED(fn) (&::tv::Guarded<fn>::call)

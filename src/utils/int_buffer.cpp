@@ -72,8 +72,8 @@ std::optional<IntBuf> int_buffer(PyObject* obj) noexcept {
     auto* vp = (Py_buffer*)PyMem_Malloc(sizeof(Py_buffer));
     if (!vp) return std::nullopt;
     if (PyObject_GetBuffer(obj, vp, PyBUF_FULL_RO) < 0) {
-        PyErr_Clear();
         PyMem_Free(vp);
+        discard_ordinary_error();  // what must propagate stays pending for the caller
         return std::nullopt;
     }
     Py_buffer& view = *vp;

@@ -47,9 +47,11 @@ private:
     IntKind kind_;
 };
 
-// The integer-buffer view of `obj`, or nothing. Never raises: every failure on the way
-// (no buffer interface, a refused request, a foreign format or byte order, misalignment,
-// several dimensions, a character format) just means "not an integer buffer".
+// The integer-buffer view of `obj`, or nothing. An ordinary failure on the way (no buffer
+// interface, a refused request, a foreign format or byte order, misalignment, several
+// dimensions, a character format) just means "not an integer buffer"; an exception that
+// must propagate (an interrupt raised by the exporter) is left pending, so callers that
+// get nothing check PyErr_Occurred().
 std::optional<IntBuf> int_buffer(PyObject* obj) noexcept;
 
 // Calls f(TypeTag<T>{}) with T the element type of `kind`, so that one template body
@@ -75,11 +77,15 @@ decltype(auto) visit_kind(IntKind kind, F&& f) {
 
 // f(data, count) over the elements of `obj` when it is a contiguous integer buffer (data a
 // `const T*` of its element type), or nothing when it is not one and the caller takes its
-// generic path. The view is held for the duration of the call.
+// generic path. The view is held for the duration of the call. An exception that the probe
+// must not discard comes back as a result of nullptr, so no caller goes on with it pending.
 template <class F>
 std::optional<PyObject*> with_int_elements(PyObject* obj, F&& f) {
     std::optional<IntBuf> buf = int_buffer(obj);
-    if (!buf) return std::nullopt;
+    if (!buf) {
+        if (PyErr_Occurred()) return std::optional<PyObject*>(std::in_place, nullptr);
+        return std::nullopt;
+    }
     const void* data = buf->data();
     if (!data) return std::nullopt;
     return visit_kind(buf->kind(), [&](auto tag) -> PyObject* {

@@ -3,6 +3,7 @@
 // through its iterator, which is asked again after its end.
 #pragma once
 #include "utils/errors.hpp"
+#include "utils/signals.hpp"
 
 namespace tv {
 
@@ -26,14 +27,37 @@ inline PyObject* step_with(iternextfunc next, PyObject* it) noexcept {
 
 inline PyObject* iter_next(PyObject* it) noexcept { return step_with(Py_TYPE(it)->tp_iternext, it); }
 
-// PEP 424 hint of an iterator, 0 when it has none or fails.
+// PEP 424 hint of an iterator, 0 when it has none or fails with an ordinary error; -1
+// with the exception set for one that must propagate (an interrupt, an exit request).
 inline Py_ssize_t hint_or_zero(PyObject* it) noexcept {
     Py_ssize_t n = PyObject_LengthHint(it, 0);
-    if (n < 0) {
-        PyErr_Clear();
-        return 0;
-    }
+    if (n < 0) return discard_ordinary_error() ? 0 : -1;
     return n;
+}
+
+// Whether pulling from `it` may pull from further iterators in turn. Lazy results stack
+// (remove(p, remove(p, ...))) and each level's step calls the next level's step on the C
+// stack, so such pulls pass through the interpreter's recursion guard: a deep chain
+// raises RecursionError instead of overflowing. The built-in containers' iterators read
+// memory only, and a generator's frame takes the guard itself, so those pull directly.
+inline bool pulls_nested(PyObject* it) noexcept {
+    PyTypeObject* tp = Py_TYPE(it);
+    return !(tp == &PyListIter_Type || tp == &PyTupleIter_Type || tp == &PyRangeIter_Type ||
+             tp == &PyLongRangeIter_Type || tp == &PyGen_Type || tp == &PyDictIterKey_Type ||
+             tp == &PyDictIterValue_Type || tp == &PyDictIterItem_Type ||
+             tp == &PySetIter_Type || tp == &PyUnicodeIter_Type || tp == &PyBytesIter_Type ||
+             tp == &PyByteArrayIter_Type);
+}
+
+// One step of `it` (through `next`, its tp_iternext) as iter_next gives it; with `nested`
+// it runs as one level of the interpreter's C recursion limit.
+inline PyObject* pull(PyObject* it, iternextfunc next, bool nested) noexcept {
+    if (!nested) [[likely]]
+        return step_with(next, it);
+    if (Py_EnterRecursiveCall(" while reading a nested iterator")) return nullptr;
+    PyObject* r = step_with(next, it);
+    Py_LeaveRecursiveCall();
+    return r;
 }
 
 class PySource {
@@ -47,7 +71,9 @@ public:
             return true;
         }
         obj_ = steal(PyObject_GetIter(obj));
-        return bool(obj_);
+        if (!obj_) return false;
+        nested_ = pulls_nested(obj_.get());
+        return true;
     }
     bool is_list() const { return list_; }
     PyObject* object() const { return obj_.get(); }
@@ -63,7 +89,7 @@ public:
             }
             return Py_NewRef(PyList_GET_ITEM(l, index_++));
         }
-        return obj_ ? iter_next(obj_.get()) : nullptr;
+        return obj_ ? pull(obj_.get(), Py_TYPE(obj_.get())->tp_iternext, nested_) : nullptr;
     }
     // List form only: up to `max` elements in one go (new references written to `out`),
     // exactly as that many next() calls would give them; returns how many were taken.
@@ -81,7 +107,8 @@ public:
         index_ += k;
         return k;
     }
-    // Remaining elements: exact for lists, the iterator's own hint otherwise.
+    // Remaining elements: exact for lists, the iterator's own hint otherwise; -1 with an
+    // exception set when asking the iterator raised one that must propagate.
     Py_ssize_t remaining() const noexcept {
         if (list_) {
             if (exhausted_) return 0;
@@ -102,6 +129,7 @@ private:
     size_t index_ = 0;
     bool list_ = false;
     bool exhausted_ = false;
+    bool nested_ = false;
 };
 
 }  // namespace tv
@@ -119,13 +147,11 @@ public:
         it_ = steal(PyObject_GetIter(obj));
         if (!it_) return false;
         next_ = Py_TYPE(it_.get())->tp_iternext;
+        nested_ = pulls_nested(it_.get());
         return true;
     }
     // New reference, or nullptr for end (no exception) / error (exception set).
-    PyObject* next() noexcept {
-        if (!it_) return nullptr;
-        return step_with(next_, it_.get());
-    }
+    PyObject* next() noexcept { return it_ ? pull(it_.get(), next_, nested_) : nullptr; }
     PyObject* object() const { return it_.get(); }
     int traverse(visitproc visit, void* arg) const {
         Py_VISIT(it_.get());
@@ -135,6 +161,7 @@ public:
 private:
     Ref it_;
     iternextfunc next_ = nullptr;
+    bool nested_ = false;
 };
 
 }  // namespace tv

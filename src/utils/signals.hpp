@@ -1,0 +1,32 @@
+// Long native loops stay interruptible: a loop over a C iterator or a large buffer never
+// returns to the interpreter's eval loop, which is where Ctrl-C is normally noticed.
+#pragma once
+#include "utils/compat.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tv {
+
+// Asks for pending signals once every kEvery ticks: a decrement and a branch per element,
+// one call into the interpreter per few thousand.
+class SignalPoll {
+public:
+    static constexpr uint32_t kEvery = 4096;
+    // False with the signal handler's exception (KeyboardInterrupt) set.
+    bool ok() noexcept {
+        if (--left_ != 0) [[likely]]
+            return true;
+        left_ = kEvery;
+        return PyErr_CheckSignals() == 0;
+    }
+
+private:
+    uint32_t left_ = kEvery;
+};
+
+// Native scans over raw buffers go in runs of this many elements, with a signal check
+// between two runs.
+inline constexpr size_t kScanRun = size_t(1) << 16;
+
+}  // namespace tv
