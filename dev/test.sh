@@ -56,7 +56,10 @@ run_suite() {  # label python sanitize
       -Cbuild-dir="$work/build-$label" -Ccmake.build-type=$build_type "$root" || return 1
   local pre=()
   if [ "$sanitize" = ON ]; then
-    pre=(env LD_PRELOAD="$(g++ -print-file-name=libasan.so)"
+    # libstdc++ is preloaded too: the sanitizer resolves the real __cxa_throw when it
+    # starts, and the interpreter itself does not link the C++ runtime, so the first
+    # exception the extension throws (bad_alloc under failing allocations) would abort.
+    pre=(env LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
          ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
          UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
   fi
