@@ -27,7 +27,9 @@ def _modules(items):
 # Modules about processes, threads and signals, and the tests that are leak checks of
 # their own, run in the first pass only: their repeats would cost minutes and prove nothing
 # more about references.
-FIRST_PASS_ONLY = ("test_fault_injection.py", "test_fork.py", "test_threads.py",
+# The module and benchmark-report tests read files, package metadata and freshly loaded
+# benchmark modules through the standard library's caches, and call no tool twice alike.
+FIRST_PASS_ONLY = ("test_module.py", "test_bench_report.py", "test_fault_injection.py", "test_fork.py", "test_threads.py",
                    "test_signals.py", "test_subinterpreters.py", "test_deep_nesting.py",
                    "test_leakcheck.py")
 

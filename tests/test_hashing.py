@@ -250,11 +250,12 @@ def test_hash_returning_minus_one_is_normalised(tv):
     assert list(tv.frequencies([m, -1, -2]).values()) == [2, 1]
 
 
-def test_hash_failing_without_exception_type(tv):
-    class BadHash:
-        def __hash__(self):
-            return "nope"
+class BadHash:
+    def __hash__(self):
+        return "nope"
 
+
+def test_hash_failing_without_exception_type(tv):
     with pytest.raises(TypeError):
         tv.frequencies([BadHash()])
     with pytest.raises(TypeError):

@@ -136,11 +136,14 @@ private:
     bool add_to_dict(PyObject* key) {
         PyObject* d = dict_.get();
         Py_ssize_t before = PyDict_GET_SIZE(d);
-        PyObject* one = PyLong_FromLong(1);  // cached small int: cannot fail
-        PyObject* cur = PyDict_SetDefault(d, key, one);
+        // A cached small int, yet a counted reference on interpreters without immortal
+        // objects: it is released like any other.
+        Ref one = steal(PyLong_FromLong(1));
+        if (!one) return ffi_err(), false;
+        PyObject* cur = PyDict_SetDefault(d, key, one.get());
         if (!cur) return ffi_err(), false;
         if (PyDict_GET_SIZE(d) != before) return true;  // a new key, stored with 1
-        Ref next = steal(PyNumber_Add(cur, one));  // our own exact int: no user code
+        Ref next = steal(PyNumber_Add(cur, one.get()));  // our own exact int: no user code
         return next && PyDict_SetItem(d, key, next.get()) == 0;
     }
 
