@@ -34,8 +34,15 @@ FIRST_PASS_ONLY = ("test_module.py", "test_bench_report.py", "test_fault_injecti
                    "test_leakcheck.py")
 
 
+# CPython 3.11 itself keeps a reference each time __hash__ returns a non-int: a plain
+# hash() of such an object grows the total alike, so repeats would blame the test.
+FIRST_PASS_TESTS = ("test_hash_failing_without_exception_type",)
+
+
 def _repeatable(item):
     if "leak" in item.name or item.nodeid.split("::")[0].endswith(FIRST_PASS_ONLY):
+        return False
+    if item.name in FIRST_PASS_TESTS:
         return False
     # Property tests that are also parametrized make hypothesis keep a few references per
     # parametrized run (whatever the examples are), which repeats would read as a leak.
