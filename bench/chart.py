@@ -11,14 +11,20 @@ from xml.sax.saxutils import escape
 
 MET = "#2e7d32"
 MISSED = "#c62828"
+UNTARGETED = "#546e7a"
 TARGET = "#111111"
 GRID = "#d0d0d0"
 
 ROW_H = 22
 BAR_H = 14
-LABEL_W = 330
 PLOT_W = 520
-RIGHT_W = 330
+# Labels are never cut, so the side columns are as wide as their longest text. The text is
+# not measured (no font metrics here): these are upper bounds of DejaVu Sans' average glyph
+# width at 12 and 11 px for the characters row names use.
+CHAR_W = 7.4
+SMALL_CHAR_W = 6.8
+MIN_LABEL_W = 200
+RATIO_W = 50
 TOP = 76
 BOTTOM = 46
 FONT = "font-family='DejaVu Sans, Arial, sans-serif'"
@@ -43,7 +49,7 @@ def _fmt_tick(v):
 
 
 def _axis_range(rows):
-    values = [v for r in rows for v in (r["ratio"], r["target"]) if v > 0]
+    values = [v for r in rows for v in (r["ratio"], r["target"]) if v is not None and v > 0]
     lo = min(min(values) / 1.2, 0.5)
     hi = max(max(values) * 1.2, 2.0)
     # Snap both ends onto the 1-2-5 ladder so the outer gridlines are labelled.
@@ -51,22 +57,35 @@ def _axis_range(rows):
     return max(v for v in ladder if v <= lo), min(v for v in ladder if v >= hi)
 
 
+def layout(rows):
+    """(label column width, right-hand column width) that hold every name and baseline whole."""
+    label_w = max(MIN_LABEL_W, 16 + CHAR_W * max(len(r["name"]) for r in rows))
+    right_w = RATIO_W + 12 + SMALL_CHAR_W * max(len("vs " + r["baseline"]) for r in rows)
+    return math.ceil(label_w), math.ceil(right_w)
+
+
+def _colour(r):
+    return UNTARGETED if r.get("target") is None else MET if r["met"] else MISSED
+
+
 def render(results):
     """SVG text for a results dictionary as written by run.py."""
     rows = [r for r in results["rows"] if r.get("ratio")]
     if not rows:
         raise ValueError("no measured rows to draw")
+    label_w, right_w = layout(rows)
     lo, hi = _axis_range(rows)
     llo, lhi = math.log10(lo), math.log10(hi)
 
     def x(v):
         v = min(max(v, lo), hi)
-        return LABEL_W + (math.log10(v) - llo) / (lhi - llo) * PLOT_W
+        return label_w + (math.log10(v) - llo) / (lhi - llo) * PLOT_W
 
-    width = LABEL_W + PLOT_W + RIGHT_W
+    width = label_w + PLOT_W + right_w
     height = TOP + ROW_H * len(rows) + BOTTOM
     plot_bottom = TOP + ROW_H * len(rows)
-    met = sum(1 for r in rows if r["met"])
+    met = sum(1 for r in rows if r.get("target") is not None and r["met"])
+    targeted = sum(1 for r in rows if r.get("target") is not None)
     out = [
         f"<svg xmlns='http://www.w3.org/2000/svg' width='{width}' height='{height}' "
         f"viewBox='0 0 {width} {height}' {FONT} font-size='12'>",
@@ -77,7 +96,8 @@ def render(results):
         f"scale: a bar right of 1 means tarvel is faster than the baseline.</text>",
         f"<text x='10' y='54' fill='#444'>Black tick: the row's target. "
         f"<tspan fill='{MET}'>Green: target met</tspan>, <tspan fill='{MISSED}'>red: "
-        f"missed</tspan>. {met} of {len(rows)} rows meet their target.</text>",
+        f"missed</tspan>, <tspan fill='{UNTARGETED}'>grey: no target (reported only)"
+        f"</tspan>. {met} of {targeted} rows with a target meet it.</text>",
     ]
     for t in _ticks(lo, hi):
         gx = x(t)
@@ -86,33 +106,33 @@ def render(results):
                    f"stroke='{stroke}' stroke-width='1'/>")
         out.append(f"<text x='{gx:.1f}' y='{plot_bottom + 16}' text-anchor='middle' "
                    f"fill='#444'>{_fmt_tick(t)}</text>")
-    out.append(f"<text x='{LABEL_W + PLOT_W / 2:.0f}' y='{plot_bottom + 36}' "
+    out.append(f"<text x='{label_w + PLOT_W / 2:.0f}' y='{plot_bottom + 36}' "
                f"text-anchor='middle' fill='#444'>ratio (baseline time / tarvel time)</text>")
     one_x = x(1.0)
     for i, r in enumerate(rows):
         top = TOP + i * ROW_H
         mid = top + ROW_H / 2
-        colour = MET if r["met"] else MISSED
-        label = r["name"] if len(r["name"]) <= 48 else r["name"][:47] + "\u2026"
+        colour = _colour(r)
+        target = r.get("target")
         tip = (f"{r['name']} vs {r['baseline']}: ratio {r['ratio']:.2f}, "
-               f"target {r['target']:.2f}")
+               + ("no target" if target is None else f"target {target:.2f}"))
         out.append(f"<g><title>{escape(tip)}</title>")
-        out.append(f"<text x='{LABEL_W - 8}' y='{mid + 4:.1f}' text-anchor='end'>"
-                   f"{escape(label)}</text>")
+        out.append(f"<text x='{label_w - 8}' y='{mid + 4:.1f}' text-anchor='end'>"
+                   f"{escape(r['name'])}</text>")
         # Bars grow from parity, so slower rows point left and faster ones right.
         bar_end = x(r["ratio"])
         left, right = min(one_x, bar_end), max(one_x, bar_end)
         out.append(f"<rect x='{left:.1f}' y='{mid - BAR_H / 2:.1f}' "
                    f"width='{max(right - left, 1):.1f}' height='{BAR_H}' "
                    f"fill='{colour}' fill-opacity='0.8'/>")
-        tx = x(r["target"])
-        out.append(f"<line x1='{tx:.1f}' y1='{mid - BAR_H / 2 - 3:.1f}' x2='{tx:.1f}' "
-                   f"y2='{mid + BAR_H / 2 + 3:.1f}' stroke='{TARGET}' stroke-width='2.5'/>")
-        out.append(f"<text x='{LABEL_W + PLOT_W + 6}' y='{mid + 4:.1f}' fill='{colour}'>"
+        if target is not None:
+            tx = x(target)
+            out.append(f"<line x1='{tx:.1f}' y1='{mid - BAR_H / 2 - 3:.1f}' x2='{tx:.1f}' "
+                       f"y2='{mid + BAR_H / 2 + 3:.1f}' stroke='{TARGET}' stroke-width='2.5'/>")
+        out.append(f"<text x='{label_w + PLOT_W + 6}' y='{mid + 4:.1f}' fill='{colour}'>"
                    f"{r['ratio']:.2f}</text>")
-        base = r["baseline"] if len(r["baseline"]) <= 44 else r["baseline"][:43] + "\u2026"
-        out.append(f"<text x='{LABEL_W + PLOT_W + 50}' y='{mid + 4:.1f}' fill='#666' "
-                   f"font-size='11'>vs {escape(base)}</text></g>")
+        out.append(f"<text x='{label_w + PLOT_W + RATIO_W}' y='{mid + 4:.1f}' fill='#666' "
+                   f"font-size='11'>vs {escape(r['baseline'])}</text></g>")
     out.append("</svg>")
     return "\n".join(out) + "\n"
 

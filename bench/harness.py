@@ -12,7 +12,9 @@ class Row:
     name: str            # what tarvel runs, e.g. "get(k, d)"
     baseline: str        # what it is compared with, e.g. "operator.getitem(d, k)"
     setup: Callable[[], tuple]  # returns (tarvel_fn, baseline_fn), both zero-argument
-    target: float        # the ratio the row must reach
+    # The ratio the row must reach; None for a row that is only reported (shown without a
+    # target and never counted as met or missed).
+    target: Optional[float]
     note: str = ""
     extra: Optional[Callable[[], str]] = field(default=None)  # e.g. peak memory, shown after
 

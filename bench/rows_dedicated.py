@@ -65,20 +65,22 @@ def rows():
         return (lambda: _consume(tv.interpose(0, data))), (lambda: _consume(gen(0, data)))
 
     out = [
-        Row("sliding_window(3, list of 1e6)", "zip(*islice(tee(seq, 3)))", window_tee, 1.2),
+        Row("sliding_window(3, list of 1e6) [vs tee]", "zip(*islice(tee(seq, 3)))",
+            window_tee, 1.2),
     ]
     try:
         import more_itertools  # noqa: F401
 
-        out.append(Row("sliding_window(3, list of 1e6)", "more_itertools.windowed(seq, 3)",
+        out.append(Row("sliding_window(3, list of 1e6) [vs more-itertools]",
+                       "more_itertools.windowed(seq, 3)",
                        window_mi, 3.0))
     except ImportError:
         pass
     if hasattr(itertools, "batched"):
-        out.append(Row("partition_all(4, list of 1e6)", "itertools.batched(seq, 4)",
+        out.append(Row("partition_all(4, list of 1e6) [vs batched]", "itertools.batched(seq, 4)",
                        chunks_batched, 0.9))
     out += [
-        Row("partition_all(4, list of 1e6)", "iter(lambda: tuple(islice(it, 4)), ())",
+        Row("partition_all(4, list of 1e6) [vs islice]", "iter(lambda: tuple(islice(it, 4)), ())",
             chunks_islice, 3.0),
         Row("pluck(0, list of 1e6 tuples)", "map(itemgetter(0), seq)", pluck_tuples, 1.0),
         Row("interpose(0, list of 1e6)", "Python generator", interpose_gen, 2.0),

@@ -71,7 +71,7 @@ def rows():
                  "measured 0.78-0.94 on a loaded machine"),
     ]
     if importlib.util.find_spec("functional") is not None:
-        out.append(Row("Iter(d).map.filter.take(3).collect() x1000",
+        out.append(Row("Iter(d).map.filter.take(3).collect() x1000 [vs PyFunctional]",
                        "PyFunctional: seq(d).map.filter.take(3).to_list()", _small_functional,
                        6.0, note="d is a list of 10 ints"))
     return out

@@ -110,11 +110,13 @@ def _returns_rows():
         return _ok_chain(), run
 
     return [
-        Row("Some(x).map(f).unwrap_or(0) x100", "returns: Some(x).map(f).value_or(0)",
+        Row("Some(x).map(f).unwrap_or(0) x100 [vs returns]",
+            "returns: Some(x).map(f).value_or(0)",
             some_chain, 5.0),
-        Row("Option.of(x).map(f).unwrap_or(0) x100", "returns: Maybe.from_optional(x)...",
+        Row("Option.of(x).map(f).unwrap_or(0) x100 [vs returns]",
+            "returns: Maybe.from_optional(x)...",
             of_chain, 5.0, note="half of the inputs are None"),
-        Row("Ok(x).map(f).and_then(g).unwrap_or(0) x100",
+        Row("Ok(x).map(f).and_then(g).unwrap_or(0) x100 [vs returns]",
             "returns: Success(x).map(f).bind(g).value_or(0)", ok_chain, 3.0,
             note="g returns Ok or Err (Success or Failure) alternately"),
     ]
@@ -154,11 +156,13 @@ def _expression_rows():
         return _ok_chain(), run
 
     return [
-        Row("Some(x).map(f).unwrap_or(0) x100", "expression: Some(x).map(f).default_value(0)",
+        Row("Some(x).map(f).unwrap_or(0) x100 [vs expression]",
+            "expression: Some(x).map(f).default_value(0)",
             some_chain, 5.0),
-        Row("Option.of(x).map(f).unwrap_or(0) x100", "expression: Option.of_optional(x)...",
+        Row("Option.of(x).map(f).unwrap_or(0) x100 [vs expression]",
+            "expression: Option.of_optional(x)...",
             of_chain, 5.0, note="half of the inputs are None"),
-        Row("Ok(x).map(f).and_then(g).unwrap_or(0) x100",
+        Row("Ok(x).map(f).and_then(g).unwrap_or(0) x100 [vs expression]",
             "expression: Ok(x).map(f).bind(g).default_value(0)", ok_chain, 3.0),
     ]
 

@@ -1,11 +1,11 @@
 """The benchmark table: tarvel against the best standard-library / NumPy / peer
 alternative for each tool.
 
-    python bench/run.py [substring ...] [--json PATH] [--svg PATH] [--report-only]
+    python bench/run.py [substring ...] [--json PATH] [--svg PATH] [--check]
 
 Only rows whose name contains one of the substrings run (all rows without any). The exit
-status is 0 when every row reached its target, 1 when one missed or failed; --report-only
-exits 0 whatever the figures (a failing row still exits 1)."""
+status is 0 when every row ran, 1 when one failed; with --check a row that missed its
+target exits 1 too. Rows without a target are reported and never count either way."""
 
 import argparse
 import datetime
@@ -26,8 +26,8 @@ from harness import fmt_time, measure  # noqa: E402
 WIDTH = 100
 LABEL_W = 60
 ROUNDS = 7
-LEGEND = ("ratio = baseline time / tarvel time (above 1: tarvel faster); "
-          "target = the ratio the row must reach")
+LEGEND = ("ratio = baseline time / tarvel time (above 1: tarvel faster)\n"
+          "target = the ratio the row must reach; -: none, the row is reported and never counts")
 
 
 def all_rows():
@@ -35,6 +35,17 @@ def all_rows():
     for info in sorted(pkgutil.iter_modules([here]), key=lambda m: m.name):
         if info.name.startswith("rows_"):
             yield from importlib.import_module(info.name).rows()
+
+
+def duplicate_names(rows):
+    """Names given to more than one row: the JSON figures, the chart and the row filters
+    all identify a row by its name."""
+    seen, dups = set(), []
+    for r in rows:
+        if r.name in seen and r.name not in dups:
+            dups.append(r.name)
+        seen.add(r.name)
+    return dups
 
 
 def _clip(text, width):
@@ -46,6 +57,8 @@ def _wrapped(text, indent):
 
 
 def _fmt_ratio(ratio, target):
+    if target is None:
+        return f"{ratio:.2f}"
     # A miss by less than the printed precision would read as "0.83 0.83 MISSED".
     for digits in range(2, 7):
         text = f"{ratio:.{digits}f}"
@@ -85,20 +98,21 @@ def run_rows(rows):
         try:
             t_tv, t_base = measure(row, rounds=ROUNDS)
             rec.update(tarvel_s=t_tv, baseline_s=t_base, ratio=t_base / t_tv)
-            rec["met"] = rec["ratio"] >= row.target
+            rec["met"] = None if row.target is None else rec["ratio"] >= row.target
             if row.extra:
                 rec["extra"] = row.extra()
         except Exception as e:  # a broken row is reported, the others still run
-            rec.update(error=f"{type(e).__name__}: {e}", met=False)
+            rec.update(error=f"{type(e).__name__}: {e}", met=None)
             say(f"{_clip(row.name, LABEL_W)}  FAILED")
             say(_wrapped(rec["error"], "      "))
             traceback.print_exc()
             records.append(rec)
             continue
         records.append(rec)
-        status = "" if rec["met"] else "  MISSED"
+        status = "  MISSED" if rec["met"] is False else ""
+        target = "-" if row.target is None else f"{row.target:.2f}"
         say(f"{_clip(row.name, LABEL_W):<{LABEL_W}} {fmt_time(t_tv):>10} "
-            f"{_fmt_ratio(rec['ratio'], row.target):>7} {row.target:7.2f}{status}")
+            f"{_fmt_ratio(rec['ratio'], row.target):>7} {target:>7}{status}")
         say(f"{_clip('  vs ' + row.baseline, LABEL_W):<{LABEL_W}} {fmt_time(t_base):>10}")
         if row.note:
             say(_wrapped("note: " + row.note, "      "))
@@ -112,8 +126,9 @@ def summarise(records):
     measured = [r for r in records if "error" not in r]
     return {
         "rows": len(records),
-        "met": sum(1 for r in measured if r["met"]),
-        "missed": [r["name"] for r in measured if not r["met"]],
+        "met": sum(1 for r in measured if r["met"] is True),
+        "missed": [r["name"] for r in measured if r["met"] is False],
+        "untargeted": sum(1 for r in measured if r["met"] is None),
         "failed": [r["name"] for r in records if "error" in r],
     }
 
@@ -123,11 +138,16 @@ def main(argv):
     ap.add_argument("substrings", nargs="*", help="run only rows whose name contains one")
     ap.add_argument("--json", metavar="PATH", help="also write the figures as JSON here")
     ap.add_argument("--svg", metavar="PATH", help="also draw the ratios as an SVG chart here")
-    ap.add_argument("--report-only", action="store_true",
-                    help="exit 0 even when a row misses its target")
+    ap.add_argument("--check", action="store_true",
+                    help="exit 1 when a row misses its target (a gate; off by default)")
     args = ap.parse_args(argv[1:])
 
-    rows = [r for r in all_rows()
+    every = list(all_rows())
+    dups = duplicate_names(every)
+    if dups:
+        print(f"benchmark rows share a name: {'; '.join(dups)}", file=sys.stderr)
+        return 2
+    rows = [r for r in every
             if not args.substrings or any(w in r.name for w in args.substrings)]
     if not rows:
         print(f"no benchmark row matches {' '.join(args.substrings)}", file=sys.stderr)
@@ -141,7 +161,8 @@ def main(argv):
 
     print()
     print(f"{summary['rows']} rows: {summary['met']} met their target, "
-          f"{len(summary['missed'])} missed, {len(summary['failed'])} failed")
+          f"{len(summary['missed'])} missed, {summary['untargeted']} without a target, "
+          f"{len(summary['failed'])} failed")
     for label in ("missed", "failed"):
         if summary[label]:
             print(_wrapped(f"{label}: " + "; ".join(summary[label]), "  "))
@@ -161,11 +182,16 @@ def main(argv):
         print(f"chart:   {args.svg}")
 
     if summary["failed"]:
+        print(f"exit status 1: {len(summary['failed'])} rows failed to run")
         return 1
-    if summary["missed"] and not args.report_only:
-        print(f"exit status 1: {len(summary['missed'])} targets missed "
-              f"(--report-only exits 0)")
+    if summary["missed"] and args.check:
+        print(f"exit status 1 (--check): {len(summary['missed'])} targets missed")
         return 1
+    if summary["missed"]:
+        # Timings on a shared machine move by 10-20 %: a miss is information, not a failure,
+        # unless a gate asked for it.
+        print(f"{len(summary['missed'])} targets missed; exit status 0 "
+              f"(--check makes misses fail)")
     return 0
 
 

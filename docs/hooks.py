@@ -21,7 +21,7 @@ def _rows_from_json(path):
              "| tool | baseline | ratio | target |", "|---|---|---:|---:|"]
     for r in data["rows"]:
         ratio = f"{r['ratio']:.2f}" if "ratio" in r else "failed"
-        lines.append(_row(r["name"], r["baseline"], ratio, f"{r['target']:.2f}"))
+        lines.append(_row(r["name"], r["baseline"], ratio, _target(r["target"])))
     return lines
 
 
@@ -41,8 +41,12 @@ def _rows_from_bench():
              " to add them); the rows and their targets:", "",
              "| tool | baseline | target |", "|---|---|---:|"]
     for r in rows:
-        lines.append(_row(r.name, r.baseline, f"{r.target:.2f}"))
+        lines.append(_row(r.name, r.baseline, _target(r.target)))
     return lines
+
+
+def _target(target):
+    return "-" if target is None else f"{target:.2f}"
 
 
 def _row(name, baseline, *figures):

@@ -1,5 +1,7 @@
 """The benchmark's report: table width, exit status, JSON figures and the chart."""
 
+import ast
+import glob
 import importlib.util
 import json
 import math
@@ -40,24 +42,30 @@ def _rows(harness):
             extra=lambda: "first extra line\n   second, " + "z" * 150),
         Row("broken row", "nothing", broken, 1.0),
         Row("just below", "b", lambda: (1.0, 0.8295), 0.83),
+        # reported only: far slower than its baseline, and still neither met nor missed
+        Row("no target", "b", lambda: (1.0, 0.01), None),
     ]
 
 
-@pytest.mark.parametrize("picked, report_only, status, met, missed, failed", [
-    ([0], False, 0, 1, 0, 0),
-    ([0, 1], False, 1, 1, 1, 0),
-    ([0, 1, 3], True, 0, 1, 2, 0),
-    ([0, 2], True, 1, 1, 0, 1),   # a row that cannot run is never "report only"
+# status without --check, status with it
+@pytest.mark.parametrize("picked, status, checked, met, missed, failed", [
+    ([0], 0, 0, 1, 0, 0),
+    ([0, 1], 0, 1, 1, 1, 0),        # a miss is reported; only the gate fails on it
+    ([0, 1, 3], 0, 1, 1, 2, 0),
+    ([4], 0, 0, 0, 0, 0),           # a row without a target never counts
+    ([0, 4, 3], 0, 1, 1, 1, 0),
+    ([0, 2], 1, 1, 1, 0, 1),        # a row that cannot run fails either way
 ])
-def test_exit_status_json_and_width(bench, tmp_path, capsys, monkeypatch,
-                                    picked, report_only, status, met, missed, failed):
+@pytest.mark.parametrize("check", [False, True])
+def test_exit_status_json_and_width(bench, tmp_path, capsys, monkeypatch, check,
+                                    picked, status, checked, met, missed, failed):
     run, _, harness = bench
     rows = [_rows(harness)[i] for i in picked]
     monkeypatch.setattr(run, "all_rows", lambda: iter(rows))
     monkeypatch.setattr(run, "measure", lambda row, rounds: row.setup())
     out_json, out_svg = tmp_path / "r.json", tmp_path / "c.svg"
     argv = ["run.py", "--json", str(out_json), "--svg", str(out_svg)]
-    assert run.main(argv + ["--report-only"] * report_only) == status
+    assert run.main(argv + ["--check"] * check) == (checked if check else status)
     text = capsys.readouterr().out
     assert max(len(line) for line in text.splitlines()) <= run.WIDTH
     assert run.LEGEND in text
@@ -65,6 +73,8 @@ def test_exit_status_json_and_width(bench, tmp_path, capsys, monkeypatch,
     for line in text.splitlines():  # a near miss shows the digit that decides it
         if line.startswith("just below"):
             assert float(line.split()[-3]) < 0.83 and line.endswith("MISSED")
+        if line.startswith("no target"):
+            assert line.split()[-1] == "-"
 
     results = json.loads(out_json.read_text())
     summary = results["summary"]
@@ -75,11 +85,44 @@ def test_exit_status_json_and_width(bench, tmp_path, capsys, monkeypatch,
         if "error" not in rec:
             t_tv, t_base = row.setup()
             assert rec["ratio"] == pytest.approx(t_base / t_tv)
-            assert rec["met"] == (t_base / t_tv >= row.target)
+            assert rec["met"] == (None if row.target is None else t_base / t_tv >= row.target)
             assert (rec["tarvel_s"], rec["baseline_s"]) == (t_tv, t_base)
     # the chart draws every measured row and escapes what it prints
     svg = ET.parse(out_svg).getroot()
     assert len(svg.findall(".//{http://www.w3.org/2000/svg}g")) == len(rows) - failed
+
+
+def test_shared_row_name_is_refused(bench, capsys, monkeypatch):
+    run, _, harness = bench
+    rows = _rows(harness)
+    rows.append(harness.Row(rows[0].name, "another baseline", rows[0].setup, 1.0))
+    monkeypatch.setattr(run, "all_rows", lambda: iter(rows))
+    monkeypatch.setattr(run, "measure", lambda row, rounds: row.setup())
+    assert run.main(["run.py", "no target"]) == 2   # even when the filter leaves one of them
+    assert rows[0].name in capsys.readouterr().err
+
+
+def _row_names_in_source():
+    # Every Row(...) in the row tables, including those built only when an optional baseline
+    # is installed: the first argument is the name, written as a literal.
+    names = []
+    for path in sorted(glob.glob(os.path.join(BENCH, "rows_*.py"))):
+        for node in ast.walk(ast.parse(open(path, encoding="utf-8").read())):
+            if isinstance(node, ast.Call) and getattr(node.func, "id", None) == "Row":
+                first = node.args[0]
+                assert isinstance(first, ast.Constant), f"{path}:{node.lineno}"
+                names.append(first.value)
+    return names
+
+
+def test_row_names_unique_and_whole(bench):
+    run, _, _ = bench
+    names = _row_names_in_source()
+    assert len(names) > 50
+    assert sorted(n for n in set(names) if names.count(n) > 1) == []
+    # the table clips to its label column and the chart draws names whole: nothing is cut
+    assert max(map(len, names)) <= run.LABEL_W
+    assert not [n for n in names if n != n.strip() or "\u2026" in n or n.endswith("...")]
 
 
 def test_substring_selects_rows(bench, capsys, monkeypatch):
@@ -91,7 +134,8 @@ def test_substring_selects_rows(bench, capsys, monkeypatch):
 
 def _results(pairs):
     return {"title": "t <&>", "rows": [
-        {"name": f"row {i} <'&'>", "baseline": "b", "ratio": r, "target": t, "met": r >= t}
+        {"name": f"row {i} <'&'>" + " long name" * (i % 3) * 4, "baseline": "b" * (1 + 30 * i),
+         "ratio": r, "target": t, "met": None if t is None else r >= t}
         for i, (r, t) in enumerate(pairs)]}
 
 
@@ -99,6 +143,7 @@ def _results(pairs):
     [(0.97, 0.83), (2.8, 10.0)],
     [(0.05, 0.5), (150.0, 3.0), (1.0, 1.0)],
     [(1.0, 1.0)],
+    [(0.3, None), (4.0, 1.5), (80.0, None)],
 ])
 def test_chart_geometry(bench, pairs):
     _, chart, _ = bench
@@ -110,12 +155,25 @@ def test_chart_geometry(bench, pairs):
              and t.text.replace(".", "", 1).isdigit() and t.get("text-anchor") == "middle"}
     assert 1.0 in ticks
     lo, hi = min(ticks), max(ticks)
-    one_x = chart.LABEL_W - math.log10(lo) / (math.log10(hi) - math.log10(lo)) * chart.PLOT_W
-    for g, (ratio, target) in zip(groups, pairs):
-        assert lo <= min(ratio, target) and max(ratio, target) <= hi
+    label_w, right_w = chart.layout(_results(pairs)["rows"])
+    assert float(root.get("width")) == label_w + chart.PLOT_W + right_w
+    one_x = label_w - math.log10(lo) / (math.log10(hi) - math.log10(lo)) * chart.PLOT_W
+    for g, (ratio, target), rec in zip(groups, pairs, _results(pairs)["rows"]):
+        assert lo <= min(ratio, target or ratio) and max(ratio, target or ratio) <= hi
+        texts = [t.text for t in g.findall(f"{ns}text")]
+        assert rec["name"] in texts and "vs " + rec["baseline"] in texts   # whole, not cut
+        # the name fits left of the plot, the baseline right of it (glyph-width bound)
+        assert len(rec["name"]) * chart.CHAR_W < label_w - 8
+        name_x = [float(t.get("x")) for t in g.findall(f"{ns}text")][-1]
+        width = float(root.get("width"))
+        assert name_x + len("vs " + rec["baseline"]) * chart.SMALL_CHAR_W <= width
+        # a target is a tick; a row without one has none (not a tick at the axis edge)
+        ticks_drawn = g.findall(f"{ns}line")
+        assert len(ticks_drawn) == (target is not None)
         bar = g.find(f"{ns}rect")
         x, w = float(bar.get("x")), float(bar.get("width"))
-        assert bar.get("fill") == (chart.MET if ratio >= target else chart.MISSED)
+        assert bar.get("fill") == (chart.UNTARGETED if target is None
+                                   else chart.MET if ratio >= target else chart.MISSED)
         # bars grow from parity: left of it when tarvel is slower, right when faster
         if ratio < 1:
             assert x + w == pytest.approx(one_x, abs=0.2)
