@@ -48,3 +48,33 @@ fresh_venv() {
     PIP_DISABLE_PIP_VERSION_CHECK=1 "$dir/bin/python" -m pip install -q "$@"
   fi
 }
+
+# tarvel_pkgroot PYTHON: prints the directory holding the tarvel package that PYTHON imports
+# (installed, or found through PYTHONPATH); when it imports none, makes a dev build for it
+# with dev/build.sh (its progress goes to stderr) and prints that build's site directory.
+tarvel_pkgroot() {
+  local py=$1 dir out
+  if dir=$(cd /tmp && "$py" -c 'import os, tarvel._tarvel as m; print(os.path.dirname(os.path.dirname(os.path.abspath(m.__file__))))' 2>/dev/null); then
+    echo "$dir"
+    return 0
+  fi
+  echo "dev/$(basename "$0"): $py imports no built tarvel; building one with dev/build.sh" >&2
+  out=$(bash "$(dirname "${BASH_SOURCE[0]}")/build.sh" "$py" | tee /dev/stderr) || return 1
+  echo "${out##*$'\n'}"
+}
+
+# tools_env PYTHON CHECK PACKAGE...: prints a virtual environment under build/ for PYTHON's
+# minor version (the tools import the built extension, so versions must match) that holds
+# the packages; CHECK is Python code that runs there once they are installed.
+tools_env() {
+  local py=$1 check=$2 ver dir
+  shift 2
+  ver=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])') || return 1
+  dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/tools-$ver"
+  if ! "$dir/bin/python" -c "$check" >/dev/null 2>&1; then
+    echo "dev/$(basename "$0"): installing $* into build/tools-$ver (first run only)" >&2
+    [ -x "$dir/bin/python" ] || "$py" -m venv "$dir" >&2 || return 1
+    PIP_DISABLE_PIP_VERSION_CHECK=1 "$dir/bin/python" -m pip install -q "$@" >&2 || return 1
+  fi
+  echo "$dir"
+}

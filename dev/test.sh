@@ -1,18 +1,161 @@
 #!/usr/bin/env bash
-# Builds tarvel and runs the whole test suite on every CPython >= 3.11 found on this
-# machine; on 3.13 also the type checks (dev/typecheck.sh) and the documentation build
-# (dev/docs.sh); then the suite once more on 3.13 against an AddressSanitizer + UBSan build,
-# and once on a debug interpreter (Debian's python3.11-dbg, built with Py_DEBUG) with
-# reference-leak hunting. Needs only the interpreters and network access to PyPI (and, for
-# the debug interpreter when it is missing, root and apt-get); everything else is installed
-# into throwaway virtual environments under build/test/.
+# The whole test suite, as CI runs it (about 35 minutes on 2 cores), in stages:
+#   py3.X        build (release) and run the suite on every CPython >= 3.11 found
+#   typecheck    stubtest, mypy --strict and pyright against the 3.13 install (dev/typecheck.sh)
+#   docs         the stub and guide examples, then the site in build/site (dev/docs.sh)
+#   py3.13-asan  the suite once more against an AddressSanitizer + UBSan build
+#   py3.11-dbg   the suite on Debian's debug interpreter (Py_DEBUG) with reference-leak
+#                hunting; when python3.11-dbg is missing it is installed with apt-get (root only)
+# Each stage says what it sets up, prints its time, and a table at the end sums them up.
+# Everything is installed into throwaway virtual environments under build/test/.
+#   dev/test.sh                 the whole suite
+#   dev/test.sh --fast [PYTHON] [-- PYTEST-ARGS...]
+#                               the contributor's loop: one interpreter (default 3.13), release
+#                               build, no sanitizer, type checks, docs or debug interpreter
+#                               (a few minutes; seconds of building after the first run)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+. "$root/dev/lib.sh"
 work="$root/build/test"
 mkdir -p "$work"
 export HYPOTHESIS_PROFILE=${HYPOTHESIS_PROFILE:-ci}
 export PIP_DISABLE_PIP_VERSION_CHECK=1
+
+fast=0 fast_py="" pytest_args=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --fast) fast=1; shift ;;
+    --) shift; pytest_args=("$@"); break ;;
+    -h|--help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "dev/test.sh: unknown option $1 (see dev/test.sh --help)" >&2; exit 2 ;;
+    *) [ $fast = 1 ] && [ -z "$fast_py" ] || { echo "dev/test.sh: unexpected $1" >&2; exit 2; }
+       fast_py=$1; shift ;;
+  esac
+done
+
+# --- the stage runner: `stage NAME COMMAND...` runs one stage, announced and timed; its
+# outcome goes into the table printed at the end. `missing NAME REASON` records a stage that
+# could not run here (it fails the whole suite: CI must run everything).
+suite_start=$SECONDS
+names=() results=() times=()
+note() { printf '[test %4ds] %s\n' $((SECONDS - suite_start)) "$*"; }
+fmt_secs() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
+stage() {
+  local name=$1 t0=$SECONDS rc
+  shift
+  echo
+  note "=== stage $name: $*"
+  "$@"
+  rc=$?
+  local took=$((SECONDS - t0)) result=passed
+  [ $rc -eq 0 ] || result="FAILED (exit $rc)"
+  note "=== stage $name $result in $(fmt_secs $took)"
+  names+=("$name") results+=("$result") times+=("$(fmt_secs $took)")
+  return 0
+}
+missing() {
+  echo
+  note "=== stage $1 cannot run: $2" >&2
+  names+=("$1") results+=("MISSING: $2") times+=("-")
+}
+summary() {
+  local i bad=0
+  echo
+  echo "stage              result                                      time"
+  echo "-----------------  ------------------------------------------  --------"
+  for i in "${!names[@]}"; do
+    printf '%-17s  %-42s  %8s\n' "${names[$i]}" "${results[$i]}" "${times[$i]}"
+    [ "${results[$i]}" = passed ] || bad=1
+  done
+  echo "total: $(fmt_secs $((SECONDS - suite_start)))"
+  if [ $bad -ne 0 ]; then
+    echo "FAILED stages: $(for i in "${!names[@]}"; do [ "${results[$i]}" = passed ] || printf '%s ' "${names[$i]}"; done)" >&2
+    return 1
+  fi
+  local IFS=,
+  echo "all stages passed: ${names[*]}" | sed 's/,/, /g'
+}
+
+# run_suite LABEL PYTHON MODE [PYTEST-ARGS...]: a venv for LABEL, the package built and
+# installed into it (MODE: release, asan or debug), then the suite from a scratch directory.
+run_suite() {
+  local label=$1 py=$2 mode=$3
+  shift 3
+  local venv="$work/venv-$label"
+  note "$label: $("$py" -c 'import sys; print(sys.version.split()[0])') ($py)"
+  if [ ! -x "$venv/bin/python" ]; then
+    note "$label: creating the virtual environment build/test/venv-$label"
+    "$py" -m venv "$venv" || return 1
+  fi
+  # NumPy (and mypy's compiled build) has no build for debug interpreters; the tests that
+  # need them skip there.
+  local deps=(pytest hypothesis scikit-build-core ninja cmake)
+  [ "$mode" = debug ] || deps+=(numpy mypy)
+  note "$label: installing ${deps[*]} (from PyPI on the first run)"
+  "$venv/bin/python" -m pip install -q --upgrade pip >/dev/null 2>&1
+  "$venv/bin/python" -m pip install -q "${deps[@]}" || return 1
+  local build_type=Release sanitize=OFF
+  [ "$mode" = debug ] && build_type=Debug
+  [ "$mode" = asan ] && sanitize=ON
+  note "$label: building tarvel ($build_type, sanitizer $sanitize; about 2.5 minutes the first" \
+       "time, incremental after) in build/test/build-$label"
+  TARVEL_SANITIZE=$sanitize "$venv/bin/python" -m pip install -q --no-build-isolation \
+      --force-reinstall --no-deps -Cbuild-dir="$work/build-$label" \
+      -Ccmake.build-type=$build_type "$root" || return 1
+  local pre=() stack="" extra=()
+  if [ "$mode" = asan ]; then
+    # libstdc++ is preloaded too: the sanitizer resolves the real __cxa_throw when it
+    # starts, and the interpreter itself does not link the C++ runtime, so the first
+    # exception the extension throws (bad_alloc under failing allocations) would abort.
+    pre=(env LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
+         ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+    # Sanitized frames are several times larger: give the deep-nesting tests the stack
+    # that the interpreter's recursion limits assume.
+    stack="ulimit -s 1048576 2>/dev/null || ulimit -s unlimited 2>/dev/null;"
+  fi
+  if [ "$mode" = debug ]; then
+    # Every module runs three times: the first pass reports as usual, and a module whose
+    # two repeats both add references fails (regrtest -R style).
+    extra=(--refleak=0:2)
+    pre=(env HYPOTHESIS_PROFILE=refleak)
+  fi
+  note "$label: running the suite"
+  # From a scratch directory, so that the installed package, not the tree, is imported.
+  (eval "$stack" && cd "$work" && "${pre[@]}" "$venv/bin/python" -m pytest "$root/tests" -q \
+      -p no:cacheprovider -o addopts="" --rootdir "$root" "${extra[@]}" "$@")
+  local rc=$?
+  [ $rc -eq 5 ] && echo "pytest collected no tests on $label: the suite is broken" >&2
+  return $rc
+}
+
+# The debug interpreter: assertions inside the C API catch calls made with an exception
+# pending, wrong reference counts and more; its reference totals catch leaks.
+debug_suite() {
+  local dbg
+  dbg=$(command -v python3.11-dbg 2>/dev/null || true)
+  if [ -z "$dbg" ]; then
+    if [ "$(id -u)" != 0 ] || ! command -v apt-get >/dev/null 2>&1; then
+      echo "no python3.11-dbg, and installing it needs root and apt-get" >&2
+      return 1
+    fi
+    note "py3.11-dbg: installing python3.11-dbg with apt-get (a minute or two)"
+    { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+        python3.11-dbg python3.11-dev python3.11-venv; } >/dev/null 2>&1
+    dbg=$(command -v python3.11-dbg 2>/dev/null) || { echo "apt-get could not install python3.11-dbg" >&2; return 1; }
+  fi
+  run_suite py3.11-dbg "$dbg" debug
+}
+
+if [ $fast = 1 ]; then
+  py=$(pick_python ${fast_py:+"$fast_py"}) || exit 2
+  v=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+  note "fast run: the suite on $v only (the whole suite is plain dev/test.sh)"
+  stage "py$v" run_suite "py$v" "$py" release ${pytest_args[@]+"${pytest_args[@]}"}
+  summary
+  exit
+fi
 
 # Interpreters: what PATH offers, plus pyenv's installs. One per minor version.
 candidates=()
@@ -26,102 +169,33 @@ declare -A chosen=()
 for p in "${candidates[@]}"; do
   v=$("$p" -c 'import sys; print("%d.%d" % sys.version_info[:2]) if sys.version_info >= (3, 11) else None' 2>/dev/null) || continue
   [[ -z "$v" || "$v" == None || -n "${chosen[$v]:-}" ]] && continue
-  # pyenv shims may resolve to an interpreter that is not installed; check it runs a venv.
-  "$p" -c 'import venv' 2>/dev/null || continue
+  py_runs "$p" || continue  # a pyenv shim may name an interpreter that is not installed
   chosen[$v]=$p
 done
 if [ ${#chosen[@]} -eq 0 ]; then
   echo "no CPython >= 3.11 found" >&2
   exit 1
 fi
-
-failed=()
-run_suite() {  # label python sanitize
-  local label=$1 py=$2 sanitize=$3
-  local venv="$work/venv-$label"
-  echo "=== $label: $("$py" -c 'import sys; print(sys.version.split()[0])') ($py)"
-  if [ ! -x "$venv/bin/python" ]; then
-    "$py" -m venv "$venv" || return 1
-  fi
-  "$venv/bin/python" -m pip install -q --upgrade pip >/dev/null 2>&1
-  # NumPy (and mypy's compiled build) has no build for debug interpreters; the tests that
-  # need them skip there.
-  local deps=(pytest hypothesis scikit-build-core ninja cmake)
-  [ "$sanitize" = DEBUG ] || deps+=(numpy mypy)
-  "$venv/bin/python" -m pip install -q "${deps[@]}" || return 1
-  local env=(TARVEL_SANITIZE=$([ "$sanitize" = ON ] && echo ON || echo OFF))
-  local build_type=Release
-  [ "$sanitize" = DEBUG ] && build_type=Debug
-  env "${env[@]}" "$venv/bin/python" -m pip install -q --no-build-isolation --force-reinstall --no-deps \
-      -Cbuild-dir="$work/build-$label" -Ccmake.build-type=$build_type "$root" || return 1
-  local pre=()
-  if [ "$sanitize" = ON ]; then
-    # libstdc++ is preloaded too: the sanitizer resolves the real __cxa_throw when it
-    # starts, and the interpreter itself does not link the C++ runtime, so the first
-    # exception the extension throws (bad_alloc under failing allocations) would abort.
-    pre=(env LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
-         ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
-         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
-  fi
-  # Run from a scratch directory so that the installed package, not the tree, is imported.
-  # Sanitized frames are several times larger: give the deep-nesting tests the stack
-  # that the interpreter's recursion limits assume.
-  local stack=""
-  [ "$sanitize" = ON ] && stack="ulimit -s 1048576 2>/dev/null || ulimit -s unlimited 2>/dev/null;"
-  # On the debug interpreter every module runs three times: the first pass reports as
-  # usual, and a module whose two repeats both add references fails (regrtest -R style).
-  local extra=()
-  if [ "$sanitize" = DEBUG ]; then
-    extra=(--refleak=0:2)
-    pre=(env HYPOTHESIS_PROFILE=refleak)
-  fi
-  (eval "$stack" && cd "$work" && "${pre[@]}" "$venv/bin/python" -m pytest "$root/tests" -q -p no:cacheprovider \
-      -o addopts="" --rootdir "$root" "${extra[@]}")
-  local rc=$?
-  if [ $rc -eq 5 ]; then
-    echo "pytest collected no tests on $label: the suite is broken" >&2
-  fi
-  return $rc
-}
+note "whole suite: CPython $(printf '%s\n' "${!chosen[@]}" | sort -V | tr '\n' ' ')then type" \
+     "checks, docs, the sanitizer and the debug interpreter (about 35 minutes on 2 cores)"
 
 for v in $(printf '%s\n' "${!chosen[@]}" | sort -V); do
-  run_suite "py$v" "${chosen[$v]}" OFF || failed+=("py$v")
+  stage "py$v" run_suite "py$v" "${chosen[$v]}" release
 done
-# Once, on 3.13: the stubs against the module and the typed example (stubtest, mypy --strict,
-# pyright), then the documentation site with its examples. Both use the py3.13 install.
+# Once, on 3.13: the stubs against the module and the typed example, then the documentation
+# site with its examples. Both use the py3.13 install.
 if [ -x "$work/venv-py3.13/bin/python" ]; then
-  echo "=== py3.13: type checks"
-  bash "$root/dev/typecheck.sh" "$work/venv-py3.13/bin/python" || failed+=("typecheck")
-  echo "=== py3.13: documentation"
-  bash "$root/dev/docs.sh" "$work/venv-py3.13/bin/python" || failed+=("docs")
+  stage typecheck bash "$root/dev/typecheck.sh" "$work/venv-py3.13/bin/python"
+  stage docs bash "$root/dev/docs.sh" "$work/venv-py3.13/bin/python"
 else
-  echo "no CPython 3.13: type checks and documentation skipped" >&2
-  failed+=("typecheck/docs(no 3.13)")
+  missing typecheck "no CPython 3.13"
+  missing docs "no CPython 3.13"
 fi
 if [ -n "${chosen[3.13]:-}" ]; then
-  run_suite "py3.13-asan" "${chosen[3.13]}" ON || failed+=("py3.13-asan")
+  stage py3.13-asan run_suite py3.13-asan "${chosen[3.13]}" asan
 else
-  echo "no CPython 3.13: sanitizer run skipped" >&2
-  failed+=("asan(no 3.13)")
+  missing py3.13-asan "no CPython 3.13"
 fi
+stage py3.11-dbg debug_suite
 
-# The debug interpreter: assertions inside the C API catch calls made with an exception
-# pending, wrong reference counts and more; its reference totals catch leaks.
-dbg=$(command -v python3.11-dbg 2>/dev/null || true)
-if [ -z "$dbg" ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
-  echo "=== installing python3.11-dbg"
-  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3.11-dbg python3.11-dev python3.11-venv; } >/dev/null 2>&1
-  dbg=$(command -v python3.11-dbg 2>/dev/null || true)
-fi
-if [ -n "$dbg" ]; then
-  run_suite "py3.11-dbg" "$dbg" DEBUG || failed+=("py3.11-dbg")
-else
-  echo "no debug interpreter (python3.11-dbg) and no way to install it" >&2
-  failed+=("dbg(no python3.11-dbg)")
-fi
-
-if [ ${#failed[@]} -ne 0 ]; then
-  echo "FAILED: ${failed[*]}" >&2
-  exit 1
-fi
-echo "all suites passed: $(printf '%s ' $(printf '%s\n' "${!chosen[@]}" | sort -V)) + asan + 3.11-dbg"
+summary

@@ -1,24 +1,22 @@
 #!/usr/bin/env bash
 # Type checks against the built package: the stub agrees with the native module (stubtest,
 # with a short allowlist), and the typed example plus the negative checks pass mypy --strict
-# and pyright. Usage: dev/typecheck.sh PYTHON, where PYTHON imports the built tarvel
-# (PYTHONPATH is honoured). The checkers live in build/tools (installed on first use).
+# and pyright.
+#   dev/typecheck.sh [PYTHON]
+# PYTHON (default python3.13, else python3; a name that PATH cannot run is looked up among
+# pyenv's versions) is the interpreter whose tarvel is checked: the one it imports
+# (PYTHONPATH is honoured), else a dev build made now. The checkers go into build/tools-3.X.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-py=${1:?usage: dev/typecheck.sh PYTHON}
-tools="$root/build/tools"
-if [ ! -x "$tools/bin/mypy" ] || [ ! -x "$tools/bin/pyright" ]; then
-  echo "typecheck: installing mypy and pyright into $tools"
-  [ -x "$tools/bin/python" ] || "$py" -m venv "$tools"
-  "$tools/bin/python" -m pip install -q mypy "pyright[nodejs]"
-fi
-# The directory holding the tarvel package that PYTHON imports.
-pkgroot=$("$py" -c 'import os, tarvel; print(os.path.dirname(os.path.dirname(os.path.abspath(tarvel.__file__))))')
+. "$root/dev/lib.sh"
+py=$(pick_python ${1:+"$1"})
+pkgroot=$(tarvel_pkgroot "$py")
+tools=$(tools_env "$py" 'import mypy, pyright' mypy "pyright[nodejs]")
 typing_dir="$root/tests/typing"
 cd "$root"
 status=0
 
-echo "typecheck: stubtest"
+echo "typecheck: stubtest against $pkgroot"
 PYTHONPATH="$pkgroot${PYTHONPATH:+:$PYTHONPATH}" "$tools/bin/python" -m mypy.stubtest tarvel._tarvel \
     --allowlist "$typing_dir/stubtest-allowlist.txt" || status=1
 

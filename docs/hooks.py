@@ -4,6 +4,8 @@
 docs/bench.json when it exists (written by `dev/bench.sh --json docs/bench.json`), otherwise
 each row's baseline and target. `<!-- bench-chart -->` becomes the chart docs/bench.svg when it
 exists and is left out otherwise, so the build never depends on a benchmark run.
+The colours of the highlighted code (css/pygments.css) are written from Pygments' own
+style when the site is built, so they always match the token classes it emitted.
 """
 
 import importlib
@@ -65,3 +67,12 @@ def on_page_markdown(markdown, page, config, files):
             if os.path.exists(os.path.join(docs, "bench.svg")) else ""
         markdown = markdown.replace("<!-- bench-chart -->", chart)
     return markdown
+
+
+def on_post_build(config):
+    from pygments.formatters import HtmlFormatter
+
+    css = os.path.join(config["site_dir"], "css", "pygments.css")
+    os.makedirs(os.path.dirname(css), exist_ok=True)
+    with open(css, "w", encoding="utf-8") as f:
+        f.write(HtmlFormatter(style="friendly").get_style_defs(".highlight") + "\n")

@@ -1162,7 +1162,7 @@ def groupby(key: Callable[[_T], _K], seq: Iterable[_T]) -> dict[_K, list[_T]]: .
 @overload
 def groupby(key: list[Any], seq: Iterable[_T]) -> dict[tuple[Any, ...], list[_T]]: ...
 @overload
-def groupby(key: Any, seq: Iterable[_T]) -> dict[Any, list[_T]]:
+def groupby(key: Hashable, seq: Iterable[_T]) -> dict[Any, list[_T]]:
     """Group the elements by key: a `dict` from each key value to the `list` of its elements. Eager.
 
     Groups and their elements keep first-seen order.
@@ -1185,7 +1185,7 @@ def countby(key: Callable[[_T], _K], seq: Iterable[_T]) -> dict[_K, int]: ...
 @overload
 def countby(key: list[Any], seq: Iterable[Any]) -> dict[tuple[Any, ...], int]: ...
 @overload
-def countby(key: Any, seq: Iterable[Any]) -> dict[Any, int]:
+def countby(key: Hashable, seq: Iterable[Any]) -> dict[Any, int]:
     """Count the elements by key: a `dict` from each key value to how many elements have it. Eager.
 
     Args:
