@@ -53,14 +53,17 @@ fresh_venv() {
 # (installed, or found through PYTHONPATH); when it imports none, makes a dev build for it
 # with dev/build.sh (its progress goes to stderr) and prints that build's site directory.
 tarvel_pkgroot() {
-  local py=$1 dir out
+  local py=$1 dir here
   if dir=$(cd /tmp && "$py" -c 'import os, tarvel._tarvel as m; print(os.path.dirname(os.path.dirname(os.path.abspath(m.__file__))))' 2>/dev/null); then
     echo "$dir"
     return 0
   fi
   echo "dev/$(basename "$0"): $py imports no built tarvel; building one with dev/build.sh" >&2
-  out=$(bash "$(dirname "${BASH_SOURCE[0]}")/build.sh" "$py" | tee /dev/stderr) || return 1
-  echo "${out##*$'\n'}"
+  here=$(dirname "${BASH_SOURCE[0]}")
+  bash "$here/build.sh" "$py" >&2 || return 1
+  # dev/build.sh's default build name: the interpreter's version without the dot.
+  dir="$(cd "$here/.." && pwd)/build/dev-$("$py" -c 'import sys; print("%d%d" % sys.version_info[:2])')/site"
+  [ -d "$dir/tarvel" ] && echo "$dir"
 }
 
 # tools_env PYTHON CHECK PACKAGE...: prints a virtual environment under build/ for PYTHON's

@@ -34,48 +34,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-# --- the stage runner: `stage NAME COMMAND...` runs one stage, announced and timed; its
-# outcome goes into the table printed at the end. `missing NAME REASON` records a stage that
-# could not run here (it fails the whole suite: CI must run everything).
-suite_start=$SECONDS
-names=() results=() times=()
-note() { printf '[test %4ds] %s\n' $((SECONDS - suite_start)) "$*"; }
-fmt_secs() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
-stage() {
-  local name=$1 t0=$SECONDS rc
-  shift
-  echo
-  note "=== stage $name: $*"
-  "$@"
-  rc=$?
-  local took=$((SECONDS - t0)) result=passed
-  [ $rc -eq 0 ] || result="FAILED (exit $rc)"
-  note "=== stage $name $result in $(fmt_secs $took)"
-  names+=("$name") results+=("$result") times+=("$(fmt_secs $took)")
-  return 0
-}
-missing() {
-  echo
-  note "=== stage $1 cannot run: $2" >&2
-  names+=("$1") results+=("MISSING: $2") times+=("-")
-}
-summary() {
-  local i bad=0
-  echo
-  echo "stage              result                                      time"
-  echo "-----------------  ------------------------------------------  --------"
-  for i in "${!names[@]}"; do
-    printf '%-17s  %-42s  %8s\n' "${names[$i]}" "${results[$i]}" "${times[$i]}"
-    [ "${results[$i]}" = passed ] || bad=1
-  done
-  echo "total: $(fmt_secs $((SECONDS - suite_start)))"
-  if [ $bad -ne 0 ]; then
-    echo "FAILED stages: $(for i in "${!names[@]}"; do [ "${results[$i]}" = passed ] || printf '%s ' "${names[$i]}"; done)" >&2
-    return 1
-  fi
-  local IFS=,
-  echo "all stages passed: ${names[*]}" | sed 's/,/, /g'
-}
+. "$root/dev/stages.sh"
 
 # run_suite LABEL PYTHON MODE [PYTEST-ARGS...]: a venv for LABEL, the package built and
 # installed into it (MODE: release, asan or debug), then the suite from a scratch directory.
