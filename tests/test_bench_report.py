@@ -66,6 +66,8 @@ def test_exit_status_json_and_width(bench, tmp_path, capsys, monkeypatch, check,
     out_json, out_svg = tmp_path / "r.json", tmp_path / "c.svg"
     argv = ["run.py", "--json", str(out_json), "--svg", str(out_svg)]
     assert run.main(argv + ["--check"] * check) == (checked if check else status)
+    capsys.readouterr()
+    assert run.main(argv + ["--report-only"]) == status     # the old flag: now the default
     text = capsys.readouterr().out
     assert max(len(line) for line in text.splitlines()) <= run.WIDTH
     assert run.LEGEND in text
