@@ -24,7 +24,7 @@ PLOT_W = 520
 CHAR_W = 7.4
 SMALL_CHAR_W = 6.8
 MIN_LABEL_W = 200
-RATIO_W = 50
+RATIO_W = 58
 TOP = 76
 BOTTOM = 46
 FONT = "font-family='DejaVu Sans, Arial, sans-serif'"
