@@ -11,6 +11,18 @@ namespace tv::seq {
 
 namespace {
 
+// An exact int index reads exact tuples and lists in place; their __getitem__ cannot be
+// overridden, so only the error cases need the generic lookup. Whether `ind` is one.
+bool direct_index(PyObject* ind, Py_ssize_t& idx) {
+    if (!PyLong_CheckExact(ind)) return false;
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(ind, &overflow);
+    if (overflow || v < -(long long)PY_SSIZE_T_MAX || v > (long long)PY_SSIZE_T_MAX)
+        return false;
+    idx = (Py_ssize_t)v;
+    return true;
+}
+
 struct PluckState {
     static constexpr const char* kName = "PluckIter";
     static constexpr const char* kDoc =
@@ -20,23 +32,13 @@ struct PluckState {
         "__length_hint__($self)\n--\n\nOne output per remaining source element (PEP 424): "
         "exact for list\nsources, the source's own hint otherwise.";
 
-    PluckState(Ref key, Source src) : ind(std::move(key)), source(std::move(src)) {
-        // An exact int index reads exact tuples and lists in place; their __getitem__
-        // cannot be overridden, so only the error cases need the generic lookup.
-        if (PyLong_CheckExact(ind.get())) {
-            int overflow = 0;
-            long long v = PyLong_AsLongLongAndOverflow(ind.get(), &overflow);
-            if (!overflow && v >= -(long long)PY_SSIZE_T_MAX && v <= (long long)PY_SSIZE_T_MAX) {
-                idx = (Py_ssize_t)v;
-                direct = true;
-            }
-        }
-    }
+    PluckState(Ref key, Source src)
+        : ind(std::move(key)), source(std::move(src)), direct(direct_index(ind.get(), idx)) {}
 
     Ref ind;
     Source source;
     Py_ssize_t idx = 0;
-    bool direct = false;
+    bool direct;
 
     PyObject* next() {
         Ref x = steal(source.next());
