@@ -97,12 +97,12 @@ public:
     // An exact list or tuple, read by index.
     bool is_seq() const noexcept { return !next_; }
 
-    // New reference, or nullptr for end (no exception) / error (exception set).
-    PyObject* next() noexcept {
+    // New reference, or nullptr for end (no exception) / error (exception set). Inlined
+    // into every hot loop: called out of line it costs a third of a lazy step.
+    [[gnu::always_inline]] PyObject* next() noexcept {
         if (!poll_.ok()) [[unlikely]]
             return nullptr;
-        if (next_) [[unlikely]]
-            return pull(obj_.get(), next_, nested_);
+        if (next_) return pull(obj_.get(), next_, nested_);
         if (exhausted_) return nullptr;
         PyObject* s = obj_.get();
         if ((Py_ssize_t)index_ >= Py_SIZE(s)) {
