@@ -57,8 +57,7 @@ PyObject* last_opt_impl(PyObject* seq) {
     Source src;
     if (!src.open(seq)) return nullptr;
     Ref latest;
-    while (PyObject* x = src.next()) latest.reset(x);
-    if (PyErr_Occurred()) return nullptr;
+    if (!src.drain([&](PyObject* x) { return latest.reset(x), true; })) return nullptr;
     return latest ? some(std::move(latest)) : nothing();
 }
 

@@ -80,8 +80,7 @@ PyObject* tail_impl(uint64_t n, PyObject* seq) {
     Source src;
     if (!src.open(seq)) return nullptr;
     Ring ring((size_t)n);
-    while (PyObject* x = src.next()) ring.push(x);
-    if (PyErr_Occurred()) return nullptr;
+    if (!src.drain([&](PyObject* x) { return ring.push(x), true; })) return nullptr;
     return ring.to_tuple();
 }
 
@@ -97,12 +96,11 @@ PyObject* count_impl(PyObject* seq) {
     Source src;
     if (!src.open(seq)) return nullptr;
     size_t count = 0;
-    while (PyObject* x = src.next()) {
+    bool ended = src.drain([&](PyObject* x) {
         Py_DECREF(x);
-        ++count;
-    }
-    if (PyErr_Occurred()) return nullptr;
-    return PyLong_FromSize_t(count);
+        return ++count, true;
+    });
+    return ended ? PyLong_FromSize_t(count) : nullptr;
 }
 
 namespace {

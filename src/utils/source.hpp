@@ -102,14 +102,20 @@ public:
     [[gnu::always_inline]] PyObject* next() noexcept {
         if (!poll_.ok()) [[unlikely]]
             return nullptr;
-        if (next_) return pull(obj_.get(), next_, nested_);
-        if (exhausted_) return nullptr;
-        PyObject* s = obj_.get();
-        if ((Py_ssize_t)index_ >= Py_SIZE(s)) {
-            exhausted_ = true;
-            return nullptr;
-        }
-        return Py_NewRef(items()[index_++]);
+        return step();
+    }
+    // Hands every remaining element to `take(x)` (a new reference it takes over), which
+    // returns false with an exception set to stop. True at the end of the input, false on
+    // an error. The eager tools' loop: one signal check per kEvery elements, and the form
+    // of the source decided once, outside the loop; flattened, so `take` is inlined into
+    // each of the three loops.
+    template <class Take>
+    [[gnu::flatten]] bool drain(Take&& take) {
+        if (!next_) return drain_with(take, [this] { return step(); });
+        PyObject* it = obj_.get();
+        iternextfunc slot = next_;
+        if (nested_) return drain_with(take, [=] { return pull(it, slot, true); });
+        return drain_with(take, [=] { return step_with(slot, it); });
     }
     // Sequence form only: up to `max` elements in one go (new references written to
     // `out`), exactly as that many next() calls would give them; returns how many were
@@ -164,6 +170,29 @@ public:
     }
 
 private:
+    template <class Take, class Step>
+    [[gnu::always_inline]] bool drain_with(Take& take, Step&& step) {
+        for (;;) {
+            if (!poll_.ok()) return false;
+            for (uint32_t k = SignalPoll::kEvery; k; --k) {
+                PyObject* x = step();
+                if (!x) return !PyErr_Occurred();
+                if (!take(x)) return false;
+            }
+            poll_.expire();
+        }
+    }
+    // next() without the signal check.
+    [[gnu::always_inline]] PyObject* step() noexcept {
+        if (next_) return pull(obj_.get(), next_, nested_);
+        if (exhausted_) return nullptr;
+        PyObject* s = obj_.get();
+        if ((Py_ssize_t)index_ >= Py_SIZE(s)) {
+            exhausted_ = true;
+            return nullptr;
+        }
+        return Py_NewRef(items()[index_++]);
+    }
     // Read again at every step: a list's array moves when it grows.
     PyObject** items() const noexcept {
         PyObject* s = obj_.get();
@@ -187,9 +216,11 @@ inline PyObject* list_of(PyObject* seq) noexcept {
     if (!src.open(seq)) return nullptr;
     Ref out = steal(PyList_New(0));
     if (!out) return nullptr;
-    while (Ref x = steal(src.next()))
-        if (PyList_Append(out.get(), x.get()) < 0) return nullptr;
-    return PyErr_Occurred() ? nullptr : out.release();
+    bool ended = src.drain([&](PyObject* x) {
+        Ref held = steal(x);
+        return PyList_Append(out.get(), x) == 0;
+    });
+    return ended ? out.release() : nullptr;
 }
 
 }  // namespace tv

@@ -21,9 +21,10 @@ template <class Visit>
 bool walk_elements(PyObject* seq, Visit&& visit) {
     Source src;
     if (!src.open(seq)) return false;
-    while (Ref x = steal(src.next()))
-        if (!visit(x.get())) return false;
-    return !PyErr_Occurred();
+    return src.drain([&](PyObject* x) {
+        Ref held = steal(x);
+        return visit(held.get());
+    });
 }
 
 }  // namespace tv
