@@ -8,6 +8,7 @@ import sys
 import weakref
 
 import pytest
+from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
 from sources import Scripted
@@ -208,3 +209,77 @@ def test_abandoned_half_consumed_iterators_do_not_leak(tv):
             next(it)
 
     check_leaks(op, watch=data)
+
+
+# Every tool that reads its input through the element source, as a function of that input.
+# Exact lists and tuples are read by index, anything else through its iterator: the three
+# forms of one input must give the same outcome. (nth and tail index and slice sequences
+# by contract, so they read a source only for other inputs.)
+SOURCE_READERS = {
+    "unique": lambda tv, s: list(tv.unique(s)),
+    "interpose": lambda tv, s: list(tv.interpose(0, s)),
+    "sliding_window": lambda tv, s: list(tv.sliding_window(2, s)),
+    "partition": lambda tv, s: list(tv.partition(2, s, None)),
+    "partition_all": lambda tv, s: list(tv.partition_all(3, s)),
+    "pluck": lambda tv, s: list(tv.pluck(0, [(x,) for x in s])),
+    "remove": lambda tv, s: list(tv.remove(lambda x: x % 2, s)),
+    "accumulate": lambda tv, s: list(tv.accumulate(operator.add, s)),
+    "interleave": lambda tv, s: list(tv.interleave([s, [7, 8]])),
+    "diff": lambda tv, s: list(tv.diff(s, [1, 2, 3], default=None)),
+    "join": lambda tv, s: list(tv.join(lambda x: x % 3, [0, 1, 4], lambda x: x % 3, s)),
+    "topk": lambda tv, s: tv.topk(2, s),
+    "count": lambda tv, s: tv.count(s),
+    "second": lambda tv, s: tv.second(s),
+    "first_opt": lambda tv, s: tv.first_opt(s),
+    "last_opt": lambda tv, s: tv.last_opt(s),
+    "nth_opt": lambda tv, s: tv.nth_opt(2, s),
+    "frequencies": lambda tv, s: tv.frequencies(s),
+    "groupby": lambda tv, s: tv.groupby(lambda x: x % 2, s),
+    "get_in": lambda tv, s: tv.get_in(s, {0: {1: {2: "leaf"}}, 1: "one"}, "miss"),
+}
+
+
+def _outcome(f):
+    try:
+        return "ok", f()
+    except Exception as e:  # noqa: BLE001 - the error is part of the outcome
+        return type(e).__name__, str(e)
+
+
+@pytest.mark.parametrize("name", sorted(SOURCE_READERS))
+@given(xs=st.lists(st.integers(0, 5), max_size=12))
+def test_list_tuple_and_iterator_inputs_agree(tv, name, xs):
+    read = SOURCE_READERS[name]
+    want = _outcome(lambda: read(tv, iter(xs)))
+    assert _outcome(lambda: read(tv, list(xs))) == want
+    assert _outcome(lambda: read(tv, tuple(xs))) == want
+    assert _outcome(lambda: read(tv, (x for x in xs))) == want
+
+
+# Lazy results over an exact list read it live, as its own iterator would: appends made
+# before the end are seen, and once the end was reached the result stays exhausted.
+LIVE_READERS = {
+    "unique": lambda tv, s: tv.unique(s),
+    "interpose": lambda tv, s: tv.interpose(0, s),
+    "pluck": lambda tv, s: tv.pluck(0, s),
+    "remove": lambda tv, s: tv.remove(lambda x: False, s),
+    "partition_all": lambda tv, s: tv.partition_all(1, s),
+    "interleave": lambda tv, s: tv.interleave([s]),
+    "accumulate": lambda tv, s: tv.accumulate(lambda a, b: b, s),
+}
+
+
+@pytest.mark.parametrize("name", sorted(LIVE_READERS))
+def test_list_sources_read_live_and_stay_exhausted(tv, name):
+    def run(wrap):
+        data = [(1,), (2,)]
+        it = LIVE_READERS[name](tv, wrap(data))
+        seen = [next(it)]
+        data.append((3,))
+        seen += list(it)
+        data.append((4,))
+        return seen, list(it)
+
+    direct, through_iterator = run(lambda d: d), run(iter)
+    assert direct == through_iterator
+    assert direct[1] == [] and len(direct[0]) >= 3

@@ -52,6 +52,11 @@ LOOPS = {
     "accumulate": lambda tv, z: collections.deque(
         tv.accumulate(operator.or_, itertools.repeat(1)), 0),
     "get_in": lambda tv, z: tv.get_in(itertools.repeat("a"), _self_nested()),
+    # The skip over right elements with no match and no left default.
+    "join unmatched": lambda tv, z: next(tv.join(0, [(1,)], 0, itertools.repeat((2,)))),
+    "topk": lambda tv, z: tv.topk(1, itertools.repeat(1)),
+    "interleave": lambda tv, z: collections.deque(tv.interleave([itertools.repeat(1)]), 0),
+    "diff equal": lambda tv, z: next(tv.diff(itertools.repeat(1), itertools.repeat(1))),
 }
 
 

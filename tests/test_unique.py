@@ -224,3 +224,50 @@ def test_no_leaks(tv):
     check_leaks(lambda: tv.unique(5), raises=TypeError)
     check_leaks(lambda: list(tv.unique(array.array("q", data))))
     check_leaks(lambda: tv.unique([1, 2]).__length_hint__())
+
+
+INT_KINDS = {"b": 8, "B": 8, "h": 16, "H": 16, "i": 32, "q": 64}
+
+
+@given(st.data(), st.sampled_from(sorted(INT_KINDS)))
+def test_int_buffer_hint_never_promises_more_than_it_can_yield(tv, data, kind):
+    bits = INT_KINDS[kind]
+    lo, hi = (-(1 << (bits - 1)), (1 << (bits - 1)) - 1) if kind.islower() else (0, (1 << bits) - 1)
+    small = st.integers(lo, min(hi, lo + 300))  # narrow enough to exhaust an 8-bit kind
+    xs = data.draw(st.lists(st.one_of(small, st.integers(lo, hi)), max_size=700))
+    it = tv.unique(array.array(kind, xs))
+    seen = set()
+    while True:
+        h = it.__length_hint__()
+        # An upper bound on what is still to come, never above the values left unseen
+        # nor the elements left unread.
+        assert len(set(xs) - seen) <= h <= min((1 << bits) - len(seen), len(xs) - len(seen))
+        x = next(it, None)
+        if x is None:
+            break
+        seen.add(x)
+    assert it.__length_hint__() == 0 and seen == set(xs)
+
+
+@pytest.mark.parametrize("make, bound", [
+    (lambda n: bytes(n), 256),
+    (lambda n: array.array("b", bytes(n)), 256),
+    (lambda n: array.array("H", bytes(2 * n)), 1 << 16),
+])
+def test_narrow_buffers_hint_their_value_range(tv, make, bound):
+    import tracemalloc
+
+    data = make(1_000_000)
+    assert tv.unique(data).__length_hint__() == bound
+    full = array.array("B", list(range(256)) * 3)
+    it = tv.unique(full)
+    assert len([next(it) for _ in range(256)]) == 256
+    assert it.__length_hint__() == 0 and list(it) == []
+    # list() preallocates the hint: 8 MB of pointers before the fix.
+    tracemalloc.start()
+    try:
+        assert list(tv.unique(data)) == [0]
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert peak < 1_000_000

@@ -44,25 +44,14 @@ TV_FUNCTION(get_in, "get_in(keys, coll, default=None, no_default=False)",
     PyObject *keys = a[0], *deflt = a[2];
     bool no_default = a.flag(3);
     Ref cur = borrow(a[1]), child;
-    SignalPoll poll;  // a self-containing mapping makes an endless key iterator a path
     // A miss returns the default, or leaves the lookup error raised.
     auto miss = [&](int r) { return r == 0 && !no_default ? Py_NewRef(deflt) : nullptr; };
-    if (PyList_CheckExact(keys) || PyTuple_CheckExact(keys)) {
-        // Read by index; the size is read again after every lookup, which may run code that
-        // changes the list.
-        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(keys); ++i) {
-            if (!poll.ok()) return nullptr;
-            Ref key = borrow(PySequence_Fast_GET_ITEM(keys, i));
-            int r = step(cur.get(), key.get(), no_default, child);
-            if (r <= 0) return miss(r);
-            cur = std::move(child);
-        }
-        return cur.release();
-    }
-    Ref it = steal(PyObject_GetIter(keys));
-    if (!it) return nullptr;
-    while (Ref key = steal(iter_next(it.get()))) {
-        if (!poll.ok()) return nullptr;
+    // A list is read by index, its size again after every lookup (which may run code that
+    // changes it); the source's signal check stops an endless key iterator over a
+    // self-containing mapping.
+    Source src;
+    if (!src.open(keys)) return nullptr;
+    while (Ref key = steal(src.next())) {
         int r = step(cur.get(), key.get(), no_default, child);
         if (r <= 0) return miss(r);
         cur = std::move(child);

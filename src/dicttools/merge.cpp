@@ -45,8 +45,9 @@ TV_FUNCTION(merge, "merge(*dicts, factory=None)") {
         if (plain) {
             Ref r = steal(PyDict_Copy(a.rest[0]));
             if (!r) return ffi_err();
+            SignalPoll poll;
             for (Py_ssize_t i = 1; i < a.nrest; ++i)
-                if (PyDict_Update(r.get(), a.rest[i]) < 0) return ffi_err();
+                if (!poll.ok() || PyDict_Update(r.get(), a.rest[i]) < 0) return ffi_err();
             return r.release();
         }
     }

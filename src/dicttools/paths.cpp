@@ -19,7 +19,9 @@ TV_FUNCTION(dissoc, "dissoc(d, *keys, factory=None)") {
     if (!r) return nullptr;
     PyObject* m = r.get();
     bool plain = PyDict_CheckExact(m);
+    SignalPoll poll;
     for (Py_ssize_t i = 0; i < a.nrest; ++i) {
+        if (!poll.ok()) return nullptr;
         PyObject* key = a.rest[i];
         int found = plain ? PyDict_Contains(m, key) : PySequence_Contains(m, key);
         if (found < 0) return ffi_err();
@@ -39,19 +41,11 @@ template <class Leaf>
 PyObject* rebuild(PyObject* d, PyObject* keys, const Factory& f, Leaf&& leaf) {
     // The whole path is read first, into a private copy that no callback can change.
     SmallRefVec<8> path, levels;
+    Source src;
+    if (!src.open(keys)) return ffi_err();
+    while (PyObject* key = src.next()) path.push(key);
+    if (PyErr_Occurred()) return nullptr;
     SignalPoll poll;
-    if (PyList_CheckExact(keys) || PyTuple_CheckExact(keys)) {
-        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(keys); ++i)
-            path.push(Py_NewRef(PySequence_Fast_GET_ITEM(keys, i)));
-    } else {
-        Ref it = steal(PyObject_GetIter(keys));
-        if (!it) return ffi_err();
-        while (PyObject* key = iter_next(it.get())) {
-            path.push(key);
-            if (!poll.ok()) return nullptr;
-        }
-        if (PyErr_Occurred()) return nullptr;
-    }
     Py_ssize_t n = (Py_ssize_t)path.size();
     if (n == 0) return stop_iteration();
     Ref cur = borrow(d), child;

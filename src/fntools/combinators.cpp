@@ -4,6 +4,7 @@
 
 #include "utils/binder.hpp"
 #include "utils/registry.hpp"
+#include "utils/signals.hpp"
 
 namespace tv::fn {
 
@@ -19,7 +20,9 @@ PyObject* juxt_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObje
     Py_ssize_t n = Py_SIZE(self);
     Ref out = steal(PyTuple_New(n));
     if (!out) return ffi_err();
+    SignalPoll poll;
     for (Py_ssize_t i = 0; i < n; ++i) {
+        if (!poll.ok()) return nullptr;
         PyObject* r = nested_vectorcall(o->funcs[i], args, nargsf, kwnames);
         if (!r) return ffi_err();
         PyTuple_SET_ITEM(out.get(), i, r);

@@ -3,6 +3,7 @@
 #include "fntools/fntools.hpp"
 
 #include "utils/binder.hpp"
+#include "utils/signals.hpp"
 
 #include <vector>
 
@@ -20,7 +21,12 @@ PyObject* compose_call(PyObject* self, PyObject* const* args, size_t nargsf, PyO
         return nullptr;
     }
     Ref r = steal(nested_vectorcall(o->funcs[0], args, nargsf, kwnames));
-    for (Py_ssize_t i = 1; r && i < n; ++i) r = steal(nested_call(o->funcs[i], r.get()));
+    // Millions of builtins in a chain never pass through the eval loop's signal check.
+    SignalPoll poll;
+    for (Py_ssize_t i = 1; r && i < n; ++i) {
+        if (!poll.ok()) return nullptr;
+        r = steal(nested_call(o->funcs[i], r.get()));
+    }
     return r ? r.release() : ffi_err();
 }
 
@@ -60,7 +66,9 @@ PyObject* compose_impl(const Args& a, bool reverse) {
 PyObject* thread(PyObject* val, PyObject* const* forms, Py_ssize_t n, bool last) {
     Ref value = borrow(val);
     std::vector<PyObject*> big;
+    SignalPoll poll;
     for (Py_ssize_t i = 0; i < n; ++i) {
+        if (!poll.ok()) return nullptr;
         PyObject* form = forms[i];
         if (!PyTuple_Check(form)) {
             value = steal(nested_call(form, value.get()));
@@ -103,7 +111,9 @@ TV_FUNCTION(compose_left, "compose_left(*funcs)") { return compose_impl(a, false
 
 TV_FUNCTION(pipe, "pipe(data, *funcs)") {
     Ref value = borrow(a[0]);
+    SignalPoll poll;
     for (Py_ssize_t i = 0; i < a.nrest; ++i) {
+        if (!poll.ok()) return nullptr;
         value = steal(nested_call(a.rest[i], value.get()));
         if (!value) return ffi_err();
     }

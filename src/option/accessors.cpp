@@ -11,9 +11,8 @@ namespace tv::opt {
 
 namespace {
 
-// Some(next element), a new Nothing at the end, or the iterator's error.
-PyObject* next_opt(PyObject* it) {
-    PyObject* x = iter_next(it);
+// Some(x) for an element just read, a new Nothing at the end, or the source's error.
+PyObject* opt_of(PyObject* x) {
     if (x) return some(steal(x));
     return PyErr_Occurred() ? nullptr : nothing();
 }
@@ -49,44 +48,27 @@ Ref lookup(PyObject* coll, PyObject* key) {
 
 PyObject* first_opt_impl(PyObject* seq) {
     if (PyObject* r; exact_seq_opt(seq, 0, false, &r)) return r;
-    Ref it = steal(PyObject_GetIter(seq));
-    return it ? next_opt(it.get()) : nullptr;
+    Source src;
+    return src.open(seq) ? opt_of(src.next()) : nullptr;
 }
 
 PyObject* last_opt_impl(PyObject* seq) {
     if (PyObject* r; exact_seq_opt(seq, 0, true, &r)) return r;
-    Ref it = steal(PyObject_GetIter(seq));
-    if (!it) return nullptr;
-    iternextfunc next = Py_TYPE(it.get())->tp_iternext;
+    Source src;
+    if (!src.open(seq)) return nullptr;
     Ref latest;
-    SignalPoll poll;
-    while (PyObject* x = next(it.get())) {
-        latest.reset(x);
-        if (!poll.ok()) return nullptr;
-    }
-    if (!reached_end()) return nullptr;
+    if (!src.drain([&](PyObject* x) { return latest.reset(x), true; })) return nullptr;
     return latest ? some(std::move(latest)) : nothing();
 }
 
 PyObject* nth_opt_impl(uint64_t n, PyObject* seq) {
     if (PyObject* r; exact_seq_opt(seq, n, false, &r)) return r;
-    Ref it = steal(PyObject_GetIter(seq));
-    if (!it) return nullptr;
-    iternextfunc next = Py_TYPE(it.get())->tp_iternext;
-    SignalPoll poll;
-    for (uint64_t i = 0; i < n; ++i) {
-        PyObject* x = next(it.get());
-        if (x) {
-            Py_DECREF(x);
-            if (!poll.ok()) return nullptr;
-            continue;
-        }
-        if (reached_end()) return nothing();
-        // An ordinary failure still counts as a skipped element; an interrupt, an exit
-        // request or an internal error stops the call.
-        if (!discard_ordinary_error()) return nullptr;
-    }
-    return next_opt(it.get());
+    Source src;
+    if (!src.open(seq)) return nullptr;
+    // An ordinary failure still counts as a skipped element.
+    int skipped = src.skip(n);
+    if (skipped <= 0) return skipped < 0 ? nullptr : nothing();
+    return opt_of(src.next());
 }
 
 }  // namespace tv::opt
@@ -111,7 +93,9 @@ TV_FUNCTION(get_opt, "get_opt(ind, coll)") {
 TV_FUNCTION(get_in_opt, "get_in_opt(coll, *keys)") {
     // The keys live in the caller's argument vector, which stays put for the whole call.
     Ref cur = borrow(a[0]);
+    SignalPoll poll;
     for (Py_ssize_t i = 0; i < a.nrest; ++i) {
+        if (!poll.ok()) return nullptr;
         cur = lookup(cur.get(), a.rest[i]);
         if (!cur) return PyErr_Occurred() ? nullptr : nothing();
     }
@@ -122,6 +106,6 @@ TV_FUNCTION(peek_opt, "peek_opt(seq)") {
     Ref it = steal(PyObject_GetIter(a[0]));
     if (!it) return nullptr;
     Ref head = steal(iter_next(it.get()));
-    if (!head) return PyErr_Occurred() ? nullptr : nothing();
+    if (!head) return opt_of(nullptr);
     return some(steal(seq::peek_pair(head.get(), it.get())));
 }

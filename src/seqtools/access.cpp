@@ -77,20 +77,10 @@ PyObject* tail_impl(uint64_t n, PyObject* seq) {
     if (!slice) return ffi_err();
     if (PyObject* r = PyObject_GetItem(seq, slice.get())) return r;
     if (!discard_matching(PyExc_TypeError, PyExc_KeyError)) return ffi_err();
-    Ref it = steal(PyObject_GetIter(seq));
-    if (!it) return nullptr;
+    Source src;
+    if (!src.open(seq)) return nullptr;
     Ring ring((size_t)n);
-    iternextfunc next = Py_TYPE(it.get())->tp_iternext;
-    // Runs of kEvery elements with the signal check between two: the ring's own loop
-    // stays as tight as it was without one.
-    for (PyObject* x = next(it.get()); x;) {
-        for (uint32_t k = SignalPoll::kEvery; x && k; --k, x = next(it.get())) ring.push(x);
-        if (x && PyErr_CheckSignals()) {
-            Py_DECREF(x);
-            return nullptr;
-        }
-    }
-    if (!reached_end()) return nullptr;
+    if (!src.drain([&](PyObject* x) { return ring.push(x), true; })) return nullptr;
     return ring.to_tuple();
 }
 
@@ -103,45 +93,33 @@ PyObject* count_impl(PyObject* seq) {
         return n < 0 ? ffi_err() : PyLong_FromSsize_t(n);
     }
     if (!discard_matching(PyExc_AttributeError)) return nullptr;
-    Ref it = steal(PyObject_GetIter(seq));
-    if (!it) return nullptr;
-    iternextfunc next = Py_TYPE(it.get())->tp_iternext;
+    Source src;
+    if (!src.open(seq)) return nullptr;
     size_t count = 0;
-    SignalPoll poll;
-    while (PyObject* x = next(it.get())) {
+    bool ended = src.drain([&](PyObject* x) {
         Py_DECREF(x);
-        ++count;
-        if (!poll.ok()) return nullptr;
-    }
-    if (!reached_end()) return nullptr;
-    return PyLong_FromSize_t(count);
+        return ++count, true;
+    });
+    return ended ? PyLong_FromSize_t(count) : nullptr;
 }
 
 namespace {
 
-// One element of an iterator, StopIteration (no arguments) at its end.
-PyObject* next_or_stop(PyObject* it) {
-    PyObject* x = iter_next(it);
+// One element of a source, StopIteration (no arguments) at its end.
+PyObject* next_or_stop(Source& src) {
+    PyObject* x = src.next();
     if (!x && !PyErr_Occurred()) return stop_iteration();
     return x;
 }
 
-// Skips up to n elements; an ordinary error raised by the iterator counts as a skipped
-// element. 1 when all were skipped, 0 when the iterator ended first, -1 with an exception
-// that must propagate (an interrupt, an exit request, an internal error).
-int skip(PyObject* it, long n) {
-    iternextfunc next = Py_TYPE(it)->tp_iternext;
-    SignalPoll poll;
-    for (long i = 0; i < n; ++i) {
-        if (PyObject* x = next(it)) {
-            Py_DECREF(x);
-            if (!poll.ok()) return -1;
-            continue;
-        }
-        if (reached_end()) return 0;
-        if (!discard_ordinary_error()) return -1;
-    }
-    return 1;
+// Element n of `seq` after skipping the ones before it (ordinary errors of the iterator
+// count as skipped elements); StopIteration when it ends first.
+PyObject* nth_by_skip(uint64_t n, PyObject* seq) {
+    Source src;
+    if (!src.open(seq)) return nullptr;
+    int skipped = src.skip(n);
+    if (skipped <= 0) return skipped < 0 ? nullptr : stop_iteration();
+    return next_or_stop(src);
 }
 
 }  // namespace
@@ -201,25 +179,15 @@ TV_FUNCTION(nth, "nth(n, seq)") {
                         "Indices for islice() must be None or an integer: 0 <= x <= sys.maxsize.");
         return nullptr;
     }
-    Ref it = steal(PyObject_GetIter(seq));
-    if (!it) return nullptr;
-    int skipped = skip(it.get(), idx);
-    if (skipped <= 0) return skipped < 0 ? nullptr : stop_iteration();
-    return next_or_stop(it.get());
+    return nth_by_skip((uint64_t)idx, seq);
 }
 
 TV_FUNCTION(first, "first(seq)") {
-    Ref it = steal(PyObject_GetIter(a[0]));
-    return it ? next_or_stop(it.get()) : nullptr;
+    Source src;
+    return src.open(a[0]) ? next_or_stop(src) : nullptr;
 }
 
-TV_FUNCTION(second, "second(seq)") {
-    Ref it = steal(PyObject_GetIter(a[0]));
-    if (!it) return nullptr;
-    int skipped = skip(it.get(), 1);
-    if (skipped <= 0) return skipped < 0 ? nullptr : stop_iteration();
-    return next_or_stop(it.get());
-}
+TV_FUNCTION(second, "second(seq)") { return nth_by_skip(1, a[0]); }
 
 TV_FUNCTION(tail, "tail(n, seq)", {"n", Conv::U64}) { return tail_impl(a.u64(0), a[1]); }
 
@@ -270,8 +238,8 @@ TV_FUNCTION(get, "get(ind, coll, *rest)") {
 TV_FUNCTION(peek, "peek(seq)") {
     Ref it = steal(PyObject_GetIter(a[0]));
     if (!it) return nullptr;
-    Ref head = steal(next_or_stop(it.get()));
-    if (!head) return nullptr;
+    Ref head = steal(iter_next(it.get()));
+    if (!head) return PyErr_Occurred() ? nullptr : stop_iteration();
     return peek_pair(head.get(), it.get());
 }
 

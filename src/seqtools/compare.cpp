@@ -56,29 +56,27 @@ int all_equal(PyObject* const* v, size_t n) noexcept {
     return 1;
 }
 
-class DiffStep final : public Step {
-public:
-    DiffStep(std::vector<IterSource>&& its, Ref deflt, bool has_default, Ref key) noexcept
+struct DiffStep {
+    DiffStep(std::vector<Source>&& its, Ref deflt, bool has_default, Ref key) noexcept
         : its_(std::move(its)), default_(std::move(deflt)), has_default_(has_default),
           key_(std::move(key)) {}
 
-    PyObject* step() override {
+    PyObject* next() {
         size_t n = its_.size();
         RefVec row, keys;
         row.reserve(n);
         if (key_) keys.reserve(n);
-        SignalPoll sig;
         for (;;) {
             row.clear();
             bool any = false;
-            for (IterSource& it : its_) {
-                PyObject* x = it.object() ? it.next() : nullptr;
+            for (Source& it : its_) {
+                PyObject* x = it.valid() ? it.next() : nullptr;
                 if (x) {
                     any = true;
                 } else {
                     if (PyErr_Occurred()) return nullptr;
                     if (!has_default_) return nullptr;  // the shortest input ends it all
-                    it = IterSource();                  // exhausted: the slot is emptied
+                    it.clear();                         // exhausted: the slot is emptied
                     x = Py_NewRef(default_.get());
                 }
                 row.push(x);
@@ -103,33 +101,29 @@ public:
                 row.move_into(t);
                 return t;
             }
-            if (!sig.ok()) return nullptr;
         }
     }
-    int traverse(visitproc visit, void* arg) override {
-        for (const IterSource& it : its_)
+    int traverse(visitproc visit, void* arg) {
+        for (const Source& it : its_)
             if (int e = it.traverse(visit, arg)) return e;
-        Py_VISIT(default_.get());
-        Py_VISIT(key_.get());
-        return 0;
+        return visit_refs(visit, arg, default_, key_);
     }
 
 private:
-    std::vector<IterSource> its_;  // an empty slot has no object
+    std::vector<Source> its_;  // an empty slot has no object
     Ref default_;
     bool has_default_;
     Ref key_;  // null when absent
 };
 
 // The merged stream, read through its cached step function.
-class MergeStep final : public Step {
-public:
-    explicit MergeStep(IterSource&& it) noexcept : it_(std::move(it)) {}
-    PyObject* step() override { return it_.next(); }
-    int traverse(visitproc visit, void* arg) override { return it_.traverse(visit, arg); }
+struct MergeStep {
+    explicit MergeStep(Source&& it) noexcept : it_(std::move(it)) {}
+    PyObject* next() { return it_.next(); }
+    int traverse(visitproc visit, void* arg) { return it_.traverse(visit, arg); }
 
 private:
-    IterSource it_;
+    Source it_;
 };
 
 // A duplicate near the front is the common early exit: the first block is checked in a
@@ -211,9 +205,7 @@ PyObject* merge_sorted_impl(PyObject* seqs, PyObject* key) {
     }
     Ref merged = steal(PyObject_Call(merge.get(), seqs, kwargs.get()));
     if (!merged) return ffi_err();
-    IterSource it;
-    if (!it.open(merged.get())) return nullptr;
-    return make_native_iter<MergeStep>(std::move(it));
+    return lazy_over<MergeStep>(merged.get());
 }
 
 PyObject* diff_impl(PyObject* const* seqs, Py_ssize_t nseqs, PyObject* kwargs) {
@@ -243,7 +235,7 @@ PyObject* diff_impl(PyObject* const* seqs, Py_ssize_t nseqs, PyObject* kwargs) {
         PyErr_SetString(PyExc_TypeError, "Too few sequences given (min 2 required)");
         return nullptr;
     }
-    std::vector<IterSource> its((size_t)nseqs);
+    std::vector<Source> its((size_t)nseqs);
     for (Py_ssize_t i = 0; i < nseqs; ++i)
         if (!its[(size_t)i].open(seqs[i])) return nullptr;
     return make_native_iter<DiffStep>(std::move(its), std::move(deflt), has_default,

@@ -40,10 +40,10 @@ struct InterposeState {
 
     // With `first` the iterator starts eagerly (that element pending, as if already
     // started); without it nothing has been read yet.
-    InterposeState(PySource src, Ref first)
+    InterposeState(Source src, Ref first)
         : source(std::move(src)), pending(std::move(first)), started(bool(pending)) {}
 
-    PySource source;
+    Source source;
     Ref pending;   // taken from the source, returned after the separator that precedes it
     bool started;  // the first element was returned or is pending
     bool done = false;
@@ -75,10 +75,7 @@ struct InterposeState {
         return h > 0 ? h - 1 : 0;
     }
 
-    int traverse(visitproc visit, void* arg) {
-        Py_VISIT(pending.get());
-        return source.traverse(visit, arg);
-    }
+    int traverse(visitproc visit, void* arg) { return visit_refs(visit, arg, pending, source); }
     void clear() {
         done = true;
         pending.reset();
@@ -86,14 +83,14 @@ struct InterposeState {
     }
 };
 
-using InterposeIter = DedicatedIter<InterposeState>;
+using InterposeIter = LazyIter<InterposeState>;
 
 TV_REGISTER("#InterposeIter", InterposeIter::make_type);
 
 }  // namespace
 
 PyObject* interpose_lazy(PyObject* el, PyObject* seq) {
-    PySource src;
+    Source src;
     if (!src.open(seq)) return nullptr;
     return InterposeIter::create_with({borrow(el)}, std::move(src), Ref());
 }
@@ -104,7 +101,7 @@ using namespace tv;
 using namespace tv::seq;
 
 TV_FUNCTION(interpose, "interpose(el, seq)") {
-    PySource src;
+    Source src;
     if (!src.open(a[1])) return nullptr;
     Ref first = steal(src.next());
     if (!first) return PyErr_Occurred() ? nullptr : stop_iteration();

@@ -33,16 +33,15 @@ PyObject* pair(PyObject* a, PyObject* b) {
     return t;
 }
 
-class JoinStep final : public Step {
-public:
-    JoinStep(PyObject* leftkey, PyObject* leftseq, PyObject* rightkey, IterSource&& right,
+struct JoinStep {
+    JoinStep(Source&& right, PyObject* leftkey, PyObject* leftseq, PyObject* rightkey,
              PyObject* left_default, PyObject* right_default) noexcept
         : leftkey_(borrow(leftkey)), leftseq_(borrow(leftseq)), rightkey_(borrow(rightkey)),
           right_(std::move(right)), left_default_(borrow(left_default)),
           right_default_(borrow(right_default)), leftfn_(leftkey_.get()),
           rightfn_(rightkey_.get()) {}
 
-    PyObject* step() override {
+    PyObject* next() {
         if (!index_ && !build_index()) return nullptr;
         if (matches_) {
             if (PyObject* p = next_match()) return p;
@@ -71,13 +70,10 @@ public:
         }
     }
 
-    int traverse(visitproc visit, void* arg) override {
-        Py_VISIT(leftkey_.get());
-        Py_VISIT(leftseq_.get());
-        Py_VISIT(rightkey_.get());
-        if (int e = right_.traverse(visit, arg)) return e;
-        Py_VISIT(left_default_.get());
-        Py_VISIT(right_default_.get());
+    int traverse(visitproc visit, void* arg) {
+        if (int e = visit_refs(visit, arg, leftkey_, leftseq_, rightkey_, right_, left_default_,
+                               right_default_))
+            return e;
         if (index_) {
             int e = index_->traverse(visit, arg, [](const Group& g, visitproc visit, void* arg) {
                 return g.traverse(visit, arg);
@@ -94,9 +90,8 @@ private:
     // left input.
     bool build_index() {
         auto index = std::make_unique<Index>();
-        IterSource left;
+        Source left;
         if (!left.open(leftseq_.get())) return false;
-        SignalPoll sig;
         while (Ref l = steal(left.next())) {
             Ref own;
             PyObject* k = leftfn_.resolve(l.get(), own);
@@ -105,7 +100,6 @@ private:
             Group* g = index->find_or_add(k, inserted);
             if (!g) return false;
             g->push(l.release());
-            if (!sig.ok()) return false;
         }
         if (PyErr_Occurred()) return false;
         index_ = std::move(index);
@@ -160,7 +154,7 @@ private:
     using Index = KeyTable<Group>;
 
     Ref leftkey_, leftseq_, rightkey_;
-    IterSource right_;
+    Source right_;
     Ref left_default_, right_default_;  // null when absent
     KeyFn leftfn_, rightfn_;             // over leftkey_ and rightkey_, held above
     std::unique_ptr<Index> index_;       // null until built
@@ -178,12 +172,10 @@ private:
 
 PyObject* join_impl(PyObject* leftkey, PyObject* leftseq, PyObject* rightkey,
                     PyObject* rightseq, PyObject* left_default, PyObject* right_default) {
-    IterSource right;
-    if (!right.open(rightseq)) return nullptr;
     if (left_default == Py_None) left_default = nullptr;
     if (right_default == Py_None) right_default = nullptr;
-    return make_native_iter<JoinStep>(leftkey, leftseq, rightkey, std::move(right),
-                                      left_default, right_default);
+    return lazy_over<JoinStep>(rightseq, leftkey, leftseq, rightkey, left_default,
+                               right_default);
 }
 
 }  // namespace tv::seq

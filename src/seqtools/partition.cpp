@@ -17,23 +17,18 @@ constexpr size_t kMaxReserve = 4096;
 enum class Tail : uint8_t { Drop, Pad, Short };
 
 // One chunk per step. There is no end flag: a step after the end asks the source again.
-class ChunkStep final : public Step {
-public:
-    ChunkStep(PySource src, size_t size, Tail tail, Ref pad)
+struct ChunkStep {
+    ChunkStep(Source src, size_t size, Tail tail, Ref pad)
         : source_(std::move(src)), n_(size), tail_(tail), pad_(std::move(pad)) {}
 
-    PyObject* step() override { return n_ <= kMaxReserve ? step_direct() : step_buffered(); }
+    PyObject* next() { return n_ <= kMaxReserve ? step_direct() : step_buffered(); }
 
-    int traverse(visitproc visit, void* arg) override {
-        if (int r = source_.traverse(visit, arg)) return r;
-        Py_VISIT(pad_.get());
+    int traverse(visitproc visit, void* arg) {
+        if (int r = visit_refs(visit, arg, source_, pad_)) return r;
         return buf_.traverse(visit, arg);
     }
 
 private:
-    // One element; nullptr for the end (no exception) or an error.
-    PyObject* pull() { return poll_.ok() ? source_.next() : nullptr; }
-
     // Small chunks are gathered straight into their tuple (whose empty slots the collector
     // and the deallocator both skip).
     PyObject* step_direct() {
@@ -41,11 +36,13 @@ private:
         if (!t) return nullptr;
         PyObject** items = ((PyTupleObject*)t.get())->ob_item;
         size_t k = 0;
-        if (source_.is_list()) {
-            k = source_.take_list(items, n_);
+        if (source_.is_seq()) {
+            Py_ssize_t got = source_.take_seq(items, n_);
+            if (got < 0) return nullptr;
+            k = (size_t)got;
         } else {
             for (; k < n_; ++k) {
-                PyObject* x = pull();
+                PyObject* x = source_.next();
                 if (!x) {
                     if (PyErr_Occurred()) return nullptr;
                     break;
@@ -65,7 +62,7 @@ private:
         if (buf_.capacity() == 0) buf_.reserve(kMaxReserve);
         bool failed = false;
         while (buf_.size() < n_) {
-            PyObject* x = pull();
+            PyObject* x = source_.next();
             if (!x) {
                 failed = PyErr_Occurred() != nullptr;
                 break;
@@ -91,20 +88,19 @@ private:
         return t;
     }
 
-    // An exact list is read by index: the same live reading as its own iterator, without
-    // the protocol call per element.
-    PySource source_;
+    // An exact list or tuple is read by index: the same live reading as its own iterator,
+    // without the protocol call per element.
+    Source source_;
     size_t n_;
     Tail tail_;
     Ref pad_;
     RefVec buf_;  // the chunk being gathered
-    SignalPoll poll_;
 };
 
 }  // namespace
 
 PyObject* partition_all_impl(uint64_t n, PyObject* seq) {
-    PySource src;
+    Source src;
     if (!src.open(seq)) return nullptr;
     // A zero-sized chunk would be "full" at once and repeat forever: nothing is yielded.
     if (n == 0) return empty_iter();
@@ -123,7 +119,7 @@ TV_FUNCTION(partition, "partition(n, seq, *rest)", {"n", Conv::I64}) {
     }
     int64_t n = a.i64(0);
     if (n < 1) return empty_iter();
-    PySource src;
+    Source src;
     if (!src.open(a[1])) return nullptr;
     Tail tail = a.nrest ? Tail::Pad : Tail::Drop;
     Ref pad = a.nrest ? borrow(a.rest[0]) : Ref();

@@ -11,6 +11,18 @@ namespace tv::seq {
 
 namespace {
 
+// An exact int index reads exact tuples and lists in place; their __getitem__ cannot be
+// overridden, so only the error cases need the generic lookup. Whether `ind` is one.
+bool direct_index(PyObject* ind, Py_ssize_t& idx) {
+    if (!PyLong_CheckExact(ind)) return false;
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(ind, &overflow);
+    if (overflow || v < -(long long)PY_SSIZE_T_MAX || v > (long long)PY_SSIZE_T_MAX)
+        return false;
+    idx = (Py_ssize_t)v;
+    return true;
+}
+
 struct PluckState {
     static constexpr const char* kName = "PluckIter";
     static constexpr const char* kDoc =
@@ -20,23 +32,13 @@ struct PluckState {
         "__length_hint__($self)\n--\n\nOne output per remaining source element (PEP 424): "
         "exact for list\nsources, the source's own hint otherwise.";
 
-    PluckState(Ref key, PySource src) : ind(std::move(key)), source(std::move(src)) {
-        // An exact int index reads exact tuples and lists in place; their __getitem__
-        // cannot be overridden, so only the error cases need the generic lookup.
-        if (PyLong_CheckExact(ind.get())) {
-            int overflow = 0;
-            long long v = PyLong_AsLongLongAndOverflow(ind.get(), &overflow);
-            if (!overflow && v >= -(long long)PY_SSIZE_T_MAX && v <= (long long)PY_SSIZE_T_MAX) {
-                idx = (Py_ssize_t)v;
-                direct = true;
-            }
-        }
-    }
+    PluckState(Ref key, Source src)
+        : ind(std::move(key)), source(std::move(src)), direct(direct_index(ind.get(), idx)) {}
 
     Ref ind;
-    PySource source;
+    Source source;
     Py_ssize_t idx = 0;
-    bool direct = false;
+    bool direct;
 
     PyObject* next() {
         Ref x = steal(source.next());
@@ -61,28 +63,24 @@ struct PluckState {
 
     Py_ssize_t hint() { return source.remaining(); }
 
-    int traverse(visitproc visit, void* arg) {
-        Py_VISIT(ind.get());
-        return source.traverse(visit, arg);
-    }
+    int traverse(visitproc visit, void* arg) { return visit_refs(visit, arg, ind, source); }
     void clear() {
         source.clear();
         ind.reset();
     }
 };
 
-using PluckIter = DedicatedIter<PluckState>;
+using PluckIter = LazyIter<PluckState>;
 
 TV_REGISTER("#PluckIter", PluckIter::make_type);
 
 // Index lists and defaults. There is no end flag: a step after the end asks the source again.
-class PluckStep final : public Step {
-public:
-    PluckStep(IterSource&& src, Ref key, Ref deflt)
+struct PluckStep {
+    PluckStep(Source&& src, Ref key, Ref deflt)
         : src_(std::move(src)), ind_(std::move(key)), deflt_(std::move(deflt)),
           many_(PyList_Check(ind_.get())) {}
 
-    PyObject* step() override {
+    PyObject* next() {
         Ref x = steal(src_.next());
         if (!x) return nullptr;
         if (!many_) return lookup_or_default(x.get(), ind_.get(), deflt_.get());
@@ -108,15 +106,13 @@ public:
         return t;
     }
 
-    int traverse(visitproc visit, void* arg) override {
-        if (int e = src_.traverse(visit, arg)) return e;
-        Py_VISIT(ind_.get());
-        Py_VISIT(deflt_.get());
+    int traverse(visitproc visit, void* arg) {
+        if (int e = visit_refs(visit, arg, src_, ind_, deflt_)) return e;
         return vals_.traverse(visit, arg);
     }
 
 private:
-    IterSource src_;
+    Source src_;
     Ref ind_;
     Ref deflt_;
     bool many_;
@@ -127,13 +123,11 @@ private:
 
 PyObject* pluck_impl(PyObject* ind, PyObject* seqs, PyObject* deflt) {
     if (!deflt && !PyList_Check(ind)) {
-        PySource src;
+        Source src;
         if (!src.open(seqs)) return nullptr;
         return PluckIter::create(borrow(ind), std::move(src));
     }
-    IterSource src;
-    if (!src.open(seqs)) return nullptr;
-    return make_native_iter<PluckStep>(std::move(src), borrow(ind), borrow(deflt));
+    return lazy_over<PluckStep>(seqs, borrow(ind), borrow(deflt));
 }
 
 }  // namespace tv::seq

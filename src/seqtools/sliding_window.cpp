@@ -29,20 +29,17 @@ struct WindowState {
         "__length_hint__($self)\n--\n\nExact for list sources (one window per remaining "
         "element once\nprimed), the source's own hint otherwise.";
 
-    WindowState(PySource src, RefVec primed, size_t size)
+    WindowState(Source src, RefVec primed, size_t size)
         : source(std::move(src)), prime(std::move(primed)), n(size) {}
 
-    PySource source;
+    Source source;
     RefVec prime;  // before the first window: the first n - 1 elements
     Ref window;    // afterwards: the window last returned; its tail starts the next one
     size_t n;
-    SignalPoll poll;
     bool done = false;
 
     PyObject* next() {
         if (done) return nullptr;
-        // A consumer written in C (deque, sum) never checks for signals itself.
-        if (!poll.ok()) return nullptr;
         Ref x = steal(source.next());
         if (!x) {
             if (!PyErr_Occurred()) done = true;
@@ -104,7 +101,7 @@ struct WindowState {
     }
 };
 
-using SlidingWindowIter = DedicatedIter<WindowState>;
+using SlidingWindowIter = LazyIter<WindowState>;
 
 TV_REGISTER("#SlidingWindowIter", SlidingWindowIter::make_type);
 
@@ -113,15 +110,13 @@ TV_REGISTER("#SlidingWindowIter", SlidingWindowIter::make_type);
 PyObject* sliding_window_impl(uint64_t n, PyObject* seq) {
     return guard<PyObject*>(nullptr, [&]() -> PyObject* {
         if (n == 0) return empty_iter();
-        PySource src;
+        Source src;
         if (!src.open(seq)) return nullptr;
         RefVec prime;
         size_t want = (size_t)n - 1;
         if (want) {
             prime.reserve(std::min(want, kMaxReserve));
-            SignalPoll poll;
             while (prime.size() < want) {
-                if (!poll.ok()) return nullptr;
                 PyObject* x = src.next();
                 if (!x) {
                     if (PyErr_Occurred()) return nullptr;

@@ -40,47 +40,41 @@ namespace {
 // Round robin over iterators; an exhausted one leaves the rotation, the others keep their
 // order. An error leaves both the iterator and the position where they were, so the next
 // step asks the same iterator again.
-class InterleaveStep final : public Step {
-public:
-    struct Slot {
-        Ref it;
-        iternextfunc next;
-        bool nested;  // see pulls_nested
-    };
-    explicit InterleaveStep(std::vector<Slot>&& its) noexcept : its_(std::move(its)) {}
+struct InterleaveStep {
+    explicit InterleaveStep(std::vector<Source>&& its) noexcept : its_(std::move(its)) {}
 
-    PyObject* step() override {
+    PyObject* next() {
         while (!its_.empty()) {
             if (pos_ >= its_.size()) pos_ = 0;
-            Slot& s = its_[pos_];
-            if (PyObject* x = pull(s.it.get(), s.next, s.nested)) {
+            Source& s = its_[pos_];
+            if (PyObject* x = s.next()) {
                 ++pos_;
                 return x;
             }
             if (PyErr_Occurred()) return nullptr;
             // Out of the array before it is released: its __del__ may run Python code.
-            Ref dead = std::move(s.it);
+            Source dead = std::move(s);
             its_.erase(its_.begin() + (std::ptrdiff_t)pos_);
         }
         return nullptr;
     }
-    int traverse(visitproc visit, void* arg) override {
-        for (const Slot& s : its_) Py_VISIT(s.it.get());
+    int traverse(visitproc visit, void* arg) {
+        for (const Source& s : its_)
+            if (int e = s.traverse(visit, arg)) return e;
         return 0;
     }
 
 private:
-    std::vector<Slot> its_;
+    std::vector<Source> its_;
     size_t pos_ = 0;
 };
 
 // x, f(x), f(f(x)), ...; once f has raised there is no current value and every later step
 // ends the iteration.
-class IterateStep final : public Step {
-public:
+struct IterateStep {
     IterateStep(Ref func, Ref x) noexcept : func_(std::move(func)), cur_(std::move(x)) {}
 
-    PyObject* step() override {
+    PyObject* next() {
         Ref v = std::move(cur_);
         if (!v) return nullptr;
         if (first_) {
@@ -94,11 +88,7 @@ public:
         cur_ = borrow(r);
         return r;
     }
-    int traverse(visitproc visit, void* arg) override {
-        Py_VISIT(func_.get());
-        Py_VISIT(cur_.get());
-        return 0;
-    }
+    int traverse(visitproc visit, void* arg) { return visit_refs(visit, arg, func_, cur_); }
 
 private:
     Ref func_;
@@ -134,20 +124,17 @@ binaryfunc number_binop(PyObject* f) noexcept {
 
 // Running results of binop, optionally led by an initial value. A failing binop keeps the
 // accumulator, so a retried step folds the next element into the same running value.
-class AccumulateStep final : public Step {
-public:
-    AccumulateStep(IterSource&& src, Ref binop, Ref initial) noexcept
+struct AccumulateStep {
+    AccumulateStep(Source&& src, Ref binop, Ref initial) noexcept
         : src_(std::move(src)), binop_(std::move(binop)), initial_(std::move(initial)),
           number_(number_binop(binop_.get())) {}
 
-    PyObject* step() override {
+    PyObject* next() {
         if (initial_ && !emitted_) {
             emitted_ = true;
             acc_ = initial_.dup();
             return Py_NewRef(initial_.get());
         }
-        // A consumer written in C (sum, deque) never checks for signals itself.
-        if (!poll_.ok()) return nullptr;
         Ref x = steal(src_.next());
         if (!x) return nullptr;
         if (!acc_) {
@@ -162,34 +149,26 @@ public:
         acc_.reset(Py_NewRef(r));
         return r;
     }
-    int traverse(visitproc visit, void* arg) override {
-        if (int e = src_.traverse(visit, arg)) return e;
-        Py_VISIT(binop_.get());
-        Py_VISIT(initial_.get());
-        Py_VISIT(acc_.get());
-        return 0;
+    int traverse(visitproc visit, void* arg) {
+        return visit_refs(visit, arg, src_, binop_, initial_, acc_);
     }
 
 private:
-    IterSource src_;
+    Source src_;
     Ref binop_;
     Ref initial_;
     Ref acc_;
     binaryfunc number_;
-    SignalPoll poll_;
     bool emitted_ = false;
 };
 
 // The elements for which the predicate is false.
-class RemoveStep final : public Step {
-public:
-    RemoveStep(IterSource&& src, Ref pred) noexcept
-        : src_(std::move(src)), pred_(std::move(pred)) {}
+struct RemoveStep {
+    RemoveStep(Source&& src, Ref pred) noexcept : src_(std::move(src)), pred_(std::move(pred)) {}
 
-    PyObject* step() override {
+    PyObject* next() {
         PyObject* pred = pred_.get();
         for (;;) {
-            if (!poll_.ok()) return nullptr;
             Ref x = steal(src_.next());
             if (!x) return nullptr;
             Ref r = steal(direct_call(pred, x.get()));
@@ -200,24 +179,17 @@ public:
             if (truth < 0) return nullptr;
         }
     }
-    int traverse(visitproc visit, void* arg) override {
-        if (int e = src_.traverse(visit, arg)) return e;
-        Py_VISIT(pred_.get());
-        return 0;
-    }
+    int traverse(visitproc visit, void* arg) { return visit_refs(visit, arg, src_, pred_); }
 
 private:
-    IterSource src_;
+    Source src_;
     Ref pred_;
-    SignalPoll poll_;
 };
 
 }  // namespace
 
 PyObject* accumulate_impl(PyObject* binop, PyObject* seq, PyObject* initial) {
-    IterSource src;
-    if (!src.open(seq)) return nullptr;
-    return make_native_iter<AccumulateStep>(std::move(src), borrow(binop), borrow(initial));
+    return lazy_over<AccumulateStep>(seq, borrow(binop), borrow(initial));
 }
 
 }  // namespace tv::seq
@@ -233,15 +205,12 @@ TV_FUNCTION(concatv, "concatv(*seqs)") {
 }
 
 TV_FUNCTION(interleave, "interleave(seqs)") {
-    Ref outer = steal(PyObject_GetIter(a[0]));
-    if (!outer) return nullptr;
-    std::vector<InterleaveStep::Slot> its;
-    while (Ref inner = steal(iter_next(outer.get()))) {
-        Ref it = steal(PyObject_GetIter(inner.get()));
-        if (!it) return nullptr;
-        iternextfunc next = Py_TYPE(it.get())->tp_iternext;
-        bool nested = pulls_nested(it.get());
-        its.push_back({std::move(it), next, nested});
+    Source outer;
+    if (!outer.open(a[0])) return nullptr;
+    std::vector<Source> its;
+    while (Ref inner = steal(outer.next())) {
+        its.emplace_back();
+        if (!its.back().open(inner.get())) return nullptr;
     }
     if (PyErr_Occurred()) return nullptr;
     return make_native_iter<InterleaveStep>(std::move(its));
@@ -250,9 +219,7 @@ TV_FUNCTION(interleave, "interleave(seqs)") {
 TV_FUNCTION(mapcat, "mapcat(func, seqs)") { return mapcat_impl(a[0], a[1]); }
 
 TV_FUNCTION(remove, "remove(predicate, seq)") {
-    IterSource src;
-    if (!src.open(a[1])) return nullptr;
-    return make_native_iter<RemoveStep>(std::move(src), borrow(a[0]));
+    return lazy_over<RemoveStep>(a[1], borrow(a[0]));
 }
 
 TV_FUNCTION(accumulate, "accumulate(binop, seq, *rest)") {

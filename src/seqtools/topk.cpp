@@ -246,7 +246,8 @@ PyObject* topk_plain(uint64_t k, PyObject* seq) {
         all = steal(PySequence_List(seq));
         if (!all) return ffi_err();
     } else {
-        all = steal(PySequence_List(seq));
+        // Read through a source, so an endless input can be interrupted.
+        all = steal(list_of(seq));
         if (!all) return ffi_err();
         switch (select_any(vals_of(all.get()), k, pos, keep)) {
             case Sel::Done: return tuple_of(vals_of(all.get()), pos);
@@ -261,15 +262,13 @@ PyObject* topk_plain(uint64_t k, PyObject* seq) {
 PyObject* topk_keyed(uint64_t k, PyObject* seq, PyObject* key) {
     KeyFn keyfn(key);
     RefVec keys, elems;
-    IterSource src;
+    Source src;
     if (!src.open(seq)) return nullptr;
-    SignalPoll sig;
     while (Ref x = steal(src.next())) {
         PyObject* kv = keyfn(x.get());
         if (!kv) return nullptr;
         keys.push(kv);
         elems.push(x.release());
-        if (!sig.ok()) return nullptr;
     }
     if (PyErr_Occurred()) return nullptr;
     std::vector<size_t> pos;

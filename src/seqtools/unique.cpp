@@ -8,6 +8,7 @@
 #include "utils/seen.hpp"
 #include "utils/source.hpp"
 
+#include <algorithm>
 #include <variant>
 
 namespace tv::seq {
@@ -26,16 +27,14 @@ struct UniqueState {
         "source\nelement could be new. Lets consumers preallocate.";
 
     PySeen seen;
-    PySource source;
+    Source source;
     Ref key;
-    SignalPoll poll;
 
-    UniqueState(PySource&& src, PyObject* k)
+    UniqueState(Source&& src, PyObject* k)
         : seen(int_fast_hash_enabled()), source(std::move(src)), key(borrow(k)) {}
 
     PyObject* next() {
         for (;;) {
-            if (!poll.ok()) return nullptr;
             Ref x = steal(source.next());
             if (!x) return nullptr;
             int added;
@@ -119,9 +118,17 @@ struct UniqueIntState {
             return scan<typename decltype(tag)::type>();
         });
     }
+    // Every remaining element could be new, but no more values than the element kind has
+    // left unseen: list() preallocates the hint, and 20 MB of bytes yield 256 values.
     Py_ssize_t hint() {
         size_t n = buf.count();
-        return n > pos ? (Py_ssize_t)(n - pos) : 0;
+        size_t left = n > pos ? n - pos : 0;
+        size_t unseen = visit_kind(buf.kind(), [&](auto tag) -> size_t {
+            using T = typename decltype(tag)::type;
+            if constexpr (sizeof(T) >= sizeof(size_t)) return left;
+            else return (size_t(1) << (8 * sizeof(T))) - std::get<IntSet<SeenKey<T>>>(seen).size();
+        });
+        return (Py_ssize_t)std::min(left, unseen);
     }
     int traverse(visitproc visit, void* arg) {
         Py_VISIT(buf.exporter());
@@ -130,8 +137,8 @@ struct UniqueIntState {
     void clear() { buf.release(); }
 };
 
-using UniqueIter = DedicatedIter<UniqueState>;
-using UniqueIntIter = DedicatedIter<UniqueIntState>;
+using UniqueIter = LazyIter<UniqueState>;
+using UniqueIntIter = LazyIter<UniqueIntState>;
 
 TV_REGISTER("#UniqueIter", UniqueIter::make_type);
 TV_REGISTER("#UniqueIntIter", UniqueIntIter::make_type);
@@ -145,7 +152,7 @@ PyObject* unique_impl(PyObject* seq, PyObject* key) {
         if (buf && buf->data()) return UniqueIntIter::create(std::move(*buf));
         if (!buf && PyErr_Occurred()) return nullptr;
     }
-    PySource src;
+    Source src;
     if (!src.open(seq)) return nullptr;
     return UniqueIter::create(std::move(src), key);
 }

@@ -50,16 +50,20 @@ PyObject* not_an_instance(PyObject* o, const char* expected) noexcept;
 // Raises StopIteration with no arguments.
 PyObject* stop_iteration() noexcept;
 
-// Runs a body that may throw (allocation in std containers) and converts anything thrown
-// into a Python exception, so no C++ exception ever reaches the interpreter.
+// The one boundary between C++ and the interpreter: runs a body that may throw (allocation
+// in std containers) and turns anything thrown into a Python exception, so no C++
+// exception ever reaches the interpreter. Running out of memory is MemoryError; any other
+// failure is PanicException with its own text, or `msg` when it carries none.
 template <class R, class F>
-inline R guard(R fail, F&& f) noexcept {
+inline R guard(R fail, F&& f, const char* msg = "unexpected native exception") noexcept {
     try {
         return f();
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        panic(e.what());
     } catch (...) {
-        panic("unexpected native exception");
+        panic(msg);
     }
     return fail;
 }

@@ -1,18 +1,23 @@
-// Native iterators. Two families stand on the same raw tp_iternext slot and busy flag:
-// NativeIter, which drives a Step object (one per lazy result that has no type of its own),
-// and the dedicated iterator types, each declared as a State with a next() function:
+// Lazy results. Every lazy iterator of the module is one State on the one generic type
+// LazyIter<State>, which owns the raw tp_iternext slot, the busy flag and the C++
+// exception boundary:
 //
 //   struct InterposeState {
 //       static constexpr const char* kName = "InterposeIter";
-//       static constexpr const char* kDoc = "...";       // class docstring
-//       static constexpr const char* kHintDoc = "...";   // __length_hint__ docstring
+//       static constexpr const char* kDoc = "...";       // class docstring (optional)
+//       static constexpr const char* kHintDoc = "...";   // with hint(): its docstring
 //       PyObject* next();                 // new ref | nullptr (end) | nullptr + exception
-//       Py_ssize_t hint();                // >= 0, or -1 with an exception set
+//       Py_ssize_t hint();                // optional: >= 0, or -1 with an exception set
 //       int traverse(visitproc, void*);   // the Python objects it holds
 //       void clear();                     // drop them (cyclic GC)
 //   };
-//   TV_REGISTER("#InterposeIter", DedicatedIter<InterposeState>::make_type);
-//   ... DedicatedIter<InterposeState>::create(ctor args...) ...
+//   TV_REGISTER("#InterposeIter", LazyIter<InterposeState>::make_type);
+//   ... LazyIter<InterposeState>::create(ctor args...) ...
+//
+// A State with a type of its own is a dedicated iterator: its next() is called straight
+// from its type's slot. Any other State (no kName, no clear, no hint) runs inside the one
+// NativeIter type: make_native_iter<S>(args...) or, for a state built on a Source as its
+// first argument, lazy_over<S>(seq, args...).
 //
 // A value that steps read but never change may live outside the guarded state: the State
 // names its type `Fixed` (with traverse and clear), takes it in next(const Fixed&), and is
@@ -23,9 +28,9 @@
 #pragma once
 #include "utils/errors.hpp"
 #include "utils/heap_type.hpp"
+#include "utils/source.hpp"
 
-#include <exception>
-#include <new>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -53,43 +58,6 @@ private:
     bool ok_;
 };
 
-// Runs one step with anything thrown turned into PanicException/MemoryError.
-template <class F>
-inline PyObject* run_step(F&& f) noexcept {
-    try {
-        return f();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        return panic(e.what());
-    } catch (...) {
-        return panic("panic in __next__");
-    }
-}
-
-// The per-result state of a NativeIter.
-class Step {
-public:
-    virtual ~Step() = default;
-    // A new reference, nullptr for the end (no exception), or nullptr with an exception.
-    virtual PyObject* step() = 0;
-    // Visits the Python objects it holds, for cyclic garbage collection.
-    virtual int traverse(visitproc, void*) { return 0; }
-};
-
-// Wraps a step object (taking ownership, also on failure) into a new NativeIter.
-PyObject* native_iter_new(Step* step) noexcept;
-
-template <class S, class... A>
-PyObject* make_native_iter(A&&... args) noexcept {
-    S* s = new (std::nothrow) S(std::forward<A>(args)...);
-    if (!s) return PyErr_NoMemory();
-    return native_iter_new(s);
-}
-
-// A NativeIter whose every step ends the iteration.
-PyObject* empty_iter() noexcept;
-
 // What a State may keep outside the guarded part (a value that never changes while the
 // iterator lives): its `Fixed` type, given to every next(). States without one get this.
 struct NoFixed {
@@ -106,11 +74,22 @@ struct FixedOf<S, std::void_t<typename S::Fixed>> {
     using type = typename S::Fixed;
 };
 
+template <class S, class = void>
+struct HasHint : std::false_type {};
+template <class S>
+struct HasHint<S, std::void_t<decltype(std::declval<S&>().hint())>> : std::true_type {};
+
+template <class S, class = void>
+struct HasDoc : std::false_type {};
+template <class S>
+struct HasDoc<S, std::void_t<decltype(S::kDoc)>> : std::true_type {};
+
 template <class State>
-class DedicatedIter {
+class LazyIter {
 public:
     using Fixed = typename FixedOf<State>::type;
     static constexpr bool kHasFixed = !std::is_same_v<Fixed, NoFixed>;
+    static constexpr bool kHasHint = HasHint<State>::value;
 
     struct Object {
         PyObject_HEAD
@@ -121,20 +100,24 @@ public:
 
     // The type object (borrowed; created on first need), nullptr with an exception set.
     static PyTypeObject* type() noexcept {
-        static PyMethodDef methods[] = {
-            {"__length_hint__", (PyCFunction)length_hint, METH_NOARGS, State::kHintDoc},
-            {nullptr, nullptr, 0, nullptr},
-        };
-        static PyType_Slot slots[] = {
-            {Py_tp_doc, (void*)State::kDoc},
-            {Py_tp_dealloc, (void*)gc_dealloc<destroy>},
-            {Py_tp_traverse, (void*)traverse},
-            {Py_tp_clear, (void*)clear},
-            {Py_tp_iter, (void*)PyObject_SelfIter},
-            {Py_tp_iternext, (void*)iternext},
-            {Py_tp_methods, methods},
-            {0, nullptr},
-        };
+        if (type_) return type_;
+        static PyMethodDef methods[2] = {};
+        static PyType_Slot slots[8] = {};
+        size_t n = 0;
+        // Lazy results stack (remove(p, remove(p, ...))): the deallocator's trashcan keeps
+        // dropping a deep chain off the C stack.
+        slots[n++] = {Py_tp_dealloc, (void*)gc_dealloc<destroy>};
+        slots[n++] = {Py_tp_traverse, (void*)traverse};
+        slots[n++] = {Py_tp_clear, (void*)clear};
+        slots[n++] = {Py_tp_iter, (void*)PyObject_SelfIter};
+        slots[n++] = {Py_tp_iternext, (void*)iternext};
+        if constexpr (HasDoc<State>::value) slots[n++] = {Py_tp_doc, (void*)State::kDoc};
+        if constexpr (kHasHint) {
+            methods[0] = {"__length_hint__", (PyCFunction)length_hint, METH_NOARGS,
+                          State::kHintDoc};
+            slots[n++] = {Py_tp_methods, methods};
+        }
+        slots[n] = {0, nullptr};
         static std::string name = std::string("tarvel._tarvel.") + State::kName;
         static PyType_Spec spec = {
             name.c_str(), sizeof(Object), 0,
@@ -168,12 +151,12 @@ public:
             new (&o->st) State(std::forward<A>(args)...);
             return true;
         });
-        if (built) new (&o->fixed) Fixed(std::move(fixed));
         if (!built) {
             tp->tp_free(self);
             Py_DECREF(tp);
             return nullptr;
         }
+        new (&o->fixed) Fixed(std::move(fixed));
         PyObject_GC_Track(self);
         return self;
     }
@@ -185,10 +168,13 @@ private:
         Object* o = (Object*)self;
         BusyScope busy(o->busy);
         if (!busy.ok()) return nullptr;
-        return run_step([&] {
-            if constexpr (kHasFixed) return o->st.next(o->fixed);
-            else return o->st.next();
-        });
+        return guard<PyObject*>(
+            nullptr,
+            [&] {
+                if constexpr (kHasFixed) return o->st.next(o->fixed);
+                else return o->st.next();
+            },
+            "panic in __next__");
     }
     static PyObject* length_hint(PyObject* self, PyObject*) {
         Object* o = (Object*)self;
@@ -218,5 +204,76 @@ private:
 
     static inline PyTypeObject* type_ = nullptr;
 };
+
+// The state of a NativeIter: one step state of any kind behind a virtual call, so every
+// lazy result without a type of its own shares one Python type.
+class NativeState {
+public:
+    static constexpr const char* kName = "NativeIter";
+
+    struct Step {
+        virtual ~Step() = default;
+        virtual PyObject* next() = 0;
+        virtual int traverse(visitproc, void*) = 0;
+    };
+    template <class S>
+    struct StepOf final : Step {
+        template <class... A>
+        explicit StepOf(A&&... args) : s(std::forward<A>(args)...) {}
+        PyObject* next() override { return s.next(); }
+        int traverse(visitproc visit, void* arg) override { return s.traverse(visit, arg); }
+        S s;
+    };
+
+    explicit NativeState(std::unique_ptr<Step>& step) noexcept : step_(std::move(step)) {}
+
+    PyObject* next() { return step_ ? step_->next() : nullptr; }
+    int traverse(visitproc visit, void* arg) { return step_ ? step_->traverse(visit, arg) : 0; }
+    void clear() {
+        // Detached first: destroying the step may run __del__ code that reaches this iterator.
+        std::unique_ptr<Step> dead = std::move(step_);
+    }
+
+private:
+    std::unique_ptr<Step> step_;
+};
+
+using NativeIter = LazyIter<NativeState>;
+
+// A new NativeIter running the step state S built from `args`; a new reference.
+template <class S, class... A>
+PyObject* make_native_iter(A&&... args) noexcept {
+    return guard<PyObject*>(nullptr, [&] {
+        std::unique_ptr<NativeState::Step> step =
+            std::make_unique<NativeState::StepOf<S>>(std::forward<A>(args)...);
+        return NativeIter::create(step);  // on failure the step is destroyed here
+    });
+}
+
+// The same for a step state whose first argument is the Source over `seq`.
+template <class S, class... A>
+PyObject* lazy_over(PyObject* seq, A&&... args) noexcept {
+    Source src;
+    if (!src.open(seq)) return nullptr;
+    return make_native_iter<S>(std::move(src), std::forward<A>(args)...);
+}
+
+// A NativeIter whose every step ends the iteration.
+PyObject* empty_iter() noexcept;
+
+inline int visit_one(visitproc visit, void* arg, const Ref& r) {
+    Py_VISIT(r.get());
+    return 0;
+}
+inline int visit_one(visitproc visit, void* arg, const Source& s) { return s.traverse(visit, arg); }
+
+// Visits the Python objects held by each of `held` (Refs and Sources) in turn, for a
+// State's traverse(); stops at the first nonzero result.
+template <class... H>
+int visit_refs(visitproc visit, void* arg, const H&... held) {
+    int r = 0;
+    ((r = r ? r : visit_one(visit, arg, held)), ...);
+    return r;
+}
 
 }  // namespace tv

@@ -20,6 +20,8 @@ public:
         left_ = kEvery;
         return PyErr_CheckSignals() == 0;
     }
+    // Makes the next ok() the one that checks (after a run of kEvery unchecked steps).
+    void expire() noexcept { left_ = 1; }
 
 private:
     uint32_t left_ = kEvery;

@@ -1,9 +1,13 @@
-// Element sources. An exact list is read live by index (appends made while reading are
-// seen; once the end was reached the source stays exhausted); anything else is read
-// through its iterator, which is asked again after its end.
+// The element source every pull loop of the module reads through. An exact list is read
+// live by index (appends made while reading are seen; once the end was reached the source
+// stays exhausted), an exact tuple by index, anything else through its iterator's cached
+// tp_iternext, which is asked again after its end. Every read counts towards a signal
+// check, so no loop over a source - a lazy step's or an eager tool's - ignores Ctrl-C.
 #pragma once
 #include "utils/errors.hpp"
 #include "utils/signals.hpp"
+
+#include <utility>
 
 namespace tv {
 
@@ -60,108 +64,163 @@ inline PyObject* pull(PyObject* it, iternextfunc next, bool nested) noexcept {
     return r;
 }
 
-class PySource {
+class Source {
 public:
-    PySource() = default;
+    Source() = default;
+    // A moved-from source is cleared (exhausted), never left half valid.
+    Source(Source&& o) noexcept { *this = std::move(o); }
+    Source& operator=(Source&& o) noexcept {
+        obj_ = std::move(o.obj_);
+        next_ = std::exchange(o.next_, nullptr);
+        index_ = o.index_;
+        poll_ = o.poll_;
+        list_ = o.list_;
+        exhausted_ = std::exchange(o.exhausted_, true);
+        nested_ = o.nested_;
+        return *this;
+    }
     // Returns false with the error of iter(obj) set.
     bool open(PyObject* obj) noexcept {
-        if (PyList_CheckExact(obj)) {
+        if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
             obj_ = borrow(obj);
-            list_ = true;
+            list_ = PyList_CheckExact(obj);
             return true;
         }
         obj_ = steal(PyObject_GetIter(obj));
         if (!obj_) return false;
+        next_ = Py_TYPE(obj_.get())->tp_iternext;
         nested_ = pulls_nested(obj_.get());
         return true;
     }
-    bool is_list() const { return list_; }
-    PyObject* object() const { return obj_.get(); }
+    // Whether it was opened (and not cleared since).
+    bool valid() const noexcept { return bool(obj_); }
+    // An exact list or tuple, read by index.
+    bool is_seq() const noexcept { return !next_; }
 
-    // New reference, or nullptr for end (no exception) / error (exception set).
-    PyObject* next() noexcept {
-        if (list_) {
-            if (exhausted_) return nullptr;
-            PyObject* l = obj_.get();
-            if ((Py_ssize_t)index_ >= PyList_GET_SIZE(l)) {
-                exhausted_ = true;
-                return nullptr;
-            }
-            return Py_NewRef(PyList_GET_ITEM(l, index_++));
-        }
-        return obj_ ? pull(obj_.get(), Py_TYPE(obj_.get())->tp_iternext, nested_) : nullptr;
+    // New reference, or nullptr for end (no exception) / error (exception set). Inlined
+    // into every hot loop: called out of line it costs a third of a lazy step.
+    [[gnu::always_inline]] PyObject* next() noexcept {
+        if (!poll_.ok()) [[unlikely]]
+            return nullptr;
+        return step();
     }
-    // List form only: up to `max` elements in one go (new references written to `out`),
-    // exactly as that many next() calls would give them; returns how many were taken.
-    size_t take_list(PyObject** out, size_t max) noexcept {
+    // Hands every remaining element to `take(x)` (a new reference it takes over), which
+    // returns false with an exception set to stop. True at the end of the input, false on
+    // an error. The eager tools' loop: one signal check per kEvery elements, and the form
+    // of the source decided once, outside the loop; flattened, so `take` is inlined into
+    // each of the three loops.
+    template <class Take>
+    [[gnu::flatten]] bool drain(Take&& take) {
+        if (!next_) return drain_with(take, [this] { return step(); });
+        PyObject* it = obj_.get();
+        iternextfunc slot = next_;
+        if (nested_) return drain_with(take, [=] { return pull(it, slot, true); });
+        return drain_with(take, [=] { return step_with(slot, it); });
+    }
+    // Sequence form only: up to `max` elements in one go (new references written to
+    // `out`), exactly as that many next() calls would give them; returns how many were
+    // taken, or -1 with the signal handler's exception set.
+    Py_ssize_t take_seq(PyObject** out, size_t max) noexcept {
         if (exhausted_) return 0;
-        PyObject* l = obj_.get();
-        Py_ssize_t avail = PyList_GET_SIZE(l) - (Py_ssize_t)index_;
+        if (!poll_.ok()) return -1;
+        PyObject* s = obj_.get();
+        Py_ssize_t avail = Py_SIZE(s) - (Py_ssize_t)index_;
         size_t k = max;
         if (avail <= 0 || (size_t)avail < max) {
             exhausted_ = true;
             k = avail > 0 ? (size_t)avail : 0;
         }
-        PyObject** items = ((PyListObject*)l)->ob_item + index_;
-        for (size_t i = 0; i < k; ++i) out[i] = Py_NewRef(items[i]);
+        PyObject** from = items() + index_;
+        for (size_t i = 0; i < k; ++i) out[i] = Py_NewRef(from[i]);
         index_ += k;
-        return k;
+        return (Py_ssize_t)k;
     }
-    // Remaining elements: exact for lists, the iterator's own hint otherwise; -1 with an
-    // exception set when asking the iterator raised one that must propagate.
-    Py_ssize_t remaining() const noexcept {
-        if (list_) {
-            if (exhausted_) return 0;
-            Py_ssize_t n = PyList_GET_SIZE(obj_.get()) - (Py_ssize_t)index_;
-            return n > 0 ? n : 0;
+    // Skips up to n elements, an ordinary error raised by the iterator counting as a
+    // skipped element. 1 when all were skipped, 0 when the source ended first, -1 with an
+    // exception that must propagate (an interrupt, an exit request, an internal error).
+    int skip(uint64_t n) noexcept {
+        for (uint64_t i = 0; i < n; ++i) {
+            if (PyObject* x = next()) {
+                Py_DECREF(x);
+                continue;
+            }
+            if (!PyErr_Occurred()) return 0;
+            if (!discard_ordinary_error()) return -1;
         }
-        return obj_ ? hint_or_zero(obj_.get()) : 0;
+        return 1;
+    }
+    // Remaining elements: exact for lists and tuples, the iterator's own hint otherwise;
+    // -1 with an exception set when asking the iterator raised one that must propagate.
+    Py_ssize_t remaining() const noexcept {
+        if (!obj_) return 0;
+        if (next_) return hint_or_zero(obj_.get());
+        if (exhausted_) return 0;
+        Py_ssize_t n = Py_SIZE(obj_.get()) - (Py_ssize_t)index_;
+        return n > 0 ? n : 0;
     }
     int traverse(visitproc visit, void* arg) const {
         Py_VISIT(obj_.get());
         return 0;
     }
-    void clear() { obj_.reset(); exhausted_ = true; }
-    bool valid() const { return bool(obj_); }
+    // Drops the input; a cleared source is exhausted (and stays so).
+    void clear() noexcept {
+        obj_.reset();
+        next_ = nullptr;
+        exhausted_ = true;
+    }
 
 private:
+    template <class Take, class Step>
+    [[gnu::always_inline]] bool drain_with(Take& take, Step&& step) {
+        for (;;) {
+            if (!poll_.ok()) return false;
+            for (uint32_t k = SignalPoll::kEvery; k; --k) {
+                PyObject* x = step();
+                if (!x) return !PyErr_Occurred();
+                if (!take(x)) return false;
+            }
+            poll_.expire();
+        }
+    }
+    // next() without the signal check.
+    [[gnu::always_inline]] PyObject* step() noexcept {
+        if (next_) return pull(obj_.get(), next_, nested_);
+        if (exhausted_) return nullptr;
+        PyObject* s = obj_.get();
+        if ((Py_ssize_t)index_ >= Py_SIZE(s)) {
+            exhausted_ = true;
+            return nullptr;
+        }
+        return Py_NewRef(items()[index_++]);
+    }
+    // Read again at every step: a list's array moves when it grows.
+    PyObject** items() const noexcept {
+        PyObject* s = obj_.get();
+        return list_ ? ((PyListObject*)s)->ob_item : ((PyTupleObject*)s)->ob_item;
+    }
+
     Ref obj_;
+    iternextfunc next_ = nullptr;  // null for the sequence form
     size_t index_ = 0;
+    SignalPoll poll_;
     bool list_ = false;
     bool exhausted_ = false;
     bool nested_ = false;
 };
 
-}  // namespace tv
-
-namespace tv {
-
-// An iterator whose tp_iternext is read once, for the hot loops of steps that call it per
-// element. The slot of an iterator's type cannot be lost while the iterator lives (a type
-// that changes __next__ keeps a slot that looks the method up), so the cached function
-// stays valid for the life of the source.
-class IterSource {
-public:
-    // Returns false with the error of iter(obj) set.
-    bool open(PyObject* obj) noexcept {
-        it_ = steal(PyObject_GetIter(obj));
-        if (!it_) return false;
-        next_ = Py_TYPE(it_.get())->tp_iternext;
-        nested_ = pulls_nested(it_.get());
-        return true;
-    }
-    // New reference, or nullptr for end (no exception) / error (exception set).
-    PyObject* next() noexcept { return it_ ? pull(it_.get(), next_, nested_) : nullptr; }
-    PyObject* object() const { return it_.get(); }
-    int traverse(visitproc visit, void* arg) const {
-        Py_VISIT(it_.get());
-        return 0;
-    }
-
-private:
-    Ref it_;
-    iternextfunc next_ = nullptr;
-    bool nested_ = false;
-};
+// Every element of `seq` in a new list (a copy for an exact list or tuple); nullptr with
+// an exception set.
+inline PyObject* list_of(PyObject* seq) noexcept {
+    if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) return PySequence_List(seq);
+    Source src;
+    if (!src.open(seq)) return nullptr;
+    Ref out = steal(PyList_New(0));
+    if (!out) return nullptr;
+    bool ended = src.drain([&](PyObject* x) {
+        Ref held = steal(x);
+        return PyList_Append(out.get(), x) == 0;
+    });
+    return ended ? out.release() : nullptr;
+}
 
 }  // namespace tv

@@ -1,7 +1,7 @@
-// The eager walk of the counting and grouping tools: an exact list by position, re-reading
-// its size at every step (callbacks may grow or shrink it), an exact tuple by position,
-// anything else through its iterator. Each element is held by a strong reference while the
-// visitor runs, and the walk can be interrupted by a signal.
+// The eager walk of the counting and grouping tools, over a Source: an exact list by
+// position, re-reading its size at every step (callbacks may grow or shrink it), an exact
+// tuple by position, anything else through its iterator. Each element is held by a strong
+// reference while the visitor runs, and the walk can be interrupted by a signal.
 #pragma once
 #include "utils/source.hpp"
 
@@ -19,27 +19,12 @@ inline size_t known_length(PyObject* seq) noexcept {
 // set on any failure, true at the end of the input.
 template <class Visit>
 bool walk_elements(PyObject* seq, Visit&& visit) {
-    SignalPoll sig;
-    if (PyList_CheckExact(seq)) {
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(seq); ++i) {
-            Ref x = borrow(PyList_GET_ITEM(seq, i));
-            if (!visit(x.get()) || !sig.ok()) return false;
-        }
-        return true;
-    }
-    if (PyTuple_CheckExact(seq)) {
-        // A tuple cannot change and holds its items for as long as we hold it.
-        Ref keep = borrow(seq);
-        for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(seq); i < n; ++i)
-            if (!visit(PyTuple_GET_ITEM(seq, i)) || !sig.ok()) return false;
-        return true;
-    }
-    IterSource src;
+    Source src;
     if (!src.open(seq)) return false;
-    while (Ref x = steal(src.next())) {
-        if (!visit(x.get()) || !sig.ok()) return false;
-    }
-    return !PyErr_Occurred();
+    return src.drain([&](PyObject* x) {
+        Ref held = steal(x);
+        return visit(held.get());
+    });
 }
 
 }  // namespace tv
