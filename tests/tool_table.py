@@ -49,6 +49,7 @@ P = types.SimpleNamespace()  # callables the sweep needs built (and warmed) befo
 
 
 def prepare():
+    import heapq  # noqa: F401 - merge_sorted imports it on every call; a first import runs Python code
     P.add3 = tv.curry(operator.add)
     P.flip_sub = tv.flip(operator.sub)
     P.memo_abs = tv.memoize(abs)
