@@ -5,6 +5,35 @@ class Boom(Exception):
     pass
 
 
+class NotBool:
+    def __bool__(self):
+        raise ZeroDivisionError
+
+
+class ItemsDict(dict):
+    """A dict whose items() is its own: reversed order, so a reader that skips items()
+    gives itself away."""
+
+    def items(self):
+        return list(reversed(list(super().items())))
+
+
+class ItemsAre:
+    """A mapping whose items() yields whatever it is given."""
+
+    def __init__(self, *items):
+        self._items = items
+
+    def keys(self):
+        return [i[0] for i in self._items if isinstance(i, tuple) and i]
+
+    def items(self):
+        return iter(self._items)
+
+    def __getitem__(self, key):
+        raise KeyError(key)
+
+
 def raising_gen(items, exc=Boom):
     """Yields `items`, then raises `exc` (the generator is finished afterwards)."""
     yield from items

@@ -1,5 +1,6 @@
 """Every public name against its row of tool_table: the sample gives its result, the
-failing call raises, neither leaks, and no length hint promises more than the tool yields."""
+failing call raises, neither leaks (nor do the row's further error paths), and no length
+hint promises more than the tool yields."""
 
 import operator
 import tracemalloc
@@ -38,6 +39,17 @@ def test_no_leaks(tv, name):
     row = TOOLS[name]
     check_leaks(lambda: (row.sample(tv), outcome(lambda: row.fails(tv), row.raises)),
                 repeat=400)
+
+
+MORE_LEAKS = [(name, i) for name in sorted(TOOLS) for i in range(len(TOOLS[name].leaks))]
+
+
+@pytest.mark.parametrize("name,i", MORE_LEAKS, ids=[f"{n}-{i}" for n, i in MORE_LEAKS])
+def test_no_leaks_on_more_paths(tv, name, i):
+    call, raises = TOOLS[name].leaks[i]
+    payload = object()
+    d = {"a": payload, "b": {"c": [payload]}}
+    check_leaks(lambda: call(tv, d), watch=[payload, d], raises=raises, repeat=800)
 
 
 @pytest.mark.parametrize("name,i", BOUNDED, ids=[f"{n}-{i}" for n, i in BOUNDED])

@@ -12,6 +12,9 @@ A new public name adds one `Tool` row here; test_tool_table fails for a name wit
   beforehand by `prepare()`: Python code run while allocations fail trips the interpreter's
   own faults (3.11 to 3.13 lose or corrupt exceptions raised in a frame whose setup failed),
   and so does building a curry or a memoize, which reads a signature in Python.
+- `leaks` lists more `(call(tv, d), raises)` pairs for the leak check: the error paths of
+  the tool that its failing call does not reach. `d` is {"a": payload, "b": {"c": [payload]}},
+  whose payload's references are watched.
 - `at_most` lists lazy results over big inputs, each with the most elements it can yield:
   neither its length hint nor the memory a list of it takes may promise more.
 """
@@ -24,6 +27,7 @@ import types
 from typing import Callable as Fn, NamedTuple
 
 import tarvel._tarvel as tv
+from sources import ItemsAre, ItemsDict, NotBool
 
 
 class Tool(NamedTuple):
@@ -34,6 +38,7 @@ class Tool(NamedTuple):
     sweep: Fn
     loops: tuple = ()
     at_most: tuple = ()
+    leaks: tuple = ()
 
 
 L = [3, 1, 3, 2, 1]
@@ -83,6 +88,11 @@ def _drain(iterator):
 
 def _one(iterable):
     return next(iter(iterable))
+
+
+def _gen_err():
+    yield 1
+    raise RuntimeError
 
 
 def _odd(x):
@@ -149,10 +159,20 @@ TOOLS = {
               loops=(lambda tv, big: tv.last(ones()),)),
     "nth": T(lambda tv: (tv.nth(3, it()), tv.nth(1, L)), (2, 1), lambda tv: tv.nth(5, iter([1])),
              StopIteration, lambda: (tv.nth(3, it()), tv.nth(1, L)),
-             loops=(lambda tv, big: tv.nth(1 << 60, ones()),)),
+             loops=(lambda tv, big: tv.nth(1 << 60, ones()),),
+              leaks=(
+                   (lambda tv, d: tv.nth(1, iter([object(), d])), ()),
+                   (lambda tv, d: tv.nth(-1, iter([1])), ValueError),
+              )),
     "get": T(lambda tv: (tv.get([0, 9], L, None), tv.get("z", D, 0)), ((3, None), 0),
              lambda tv: tv.get([0, 9], L), IndexError,
-             lambda: (tv.get([0, 9], L, None), tv.get("z", D, 0))),
+             lambda: (tv.get([0, 9], L, None), tv.get("z", D, 0)),
+              leaks=(
+                   (lambda tv, d: tv.get("b", {}, d), ()),
+                   (lambda tv, d: tv.get(0, [1], 2, 3), TypeError),
+                   (lambda tv, d: tv.get(1, [1], coll=2), TypeError),
+                   (lambda tv, d: tv.get(), TypeError),
+              )),
     "frequencies": T(lambda tv: tv.frequencies(it()), {3: 2, 1: 2, 2: 1},
                      lambda tv: tv.frequencies([[1]]), TypeError,
                      lambda: (tv.frequencies(L), tv.frequencies(array.array("q", BIG_INTS)),
@@ -162,14 +182,24 @@ TOOLS = {
     "peek": T(lambda tv: (lambda p: (p[0], list(p[1])))(tv.peek(it())), (3, L),
               lambda tv: tv.peek([]), StopIteration, lambda: list(tv.peek(it())[1])),
     "take": T(lambda tv: list(tv.take(2, it())), [3, 1], lambda tv: tv.take(-1, L), ValueError,
-              lambda: list(tv.take(2, L))),
+              lambda: list(tv.take(2, L)),
+              leaks=(
+                   (lambda tv, d: list(tv.take(3, [d, 2, 3, 4])), ()),
+              )),
     "drop": T(lambda tv: list(tv.drop(3, it())), [2, 1], lambda tv: tv.drop(-1, L), ValueError,
-              lambda: list(tv.drop(2, L))),
+              lambda: list(tv.drop(2, L)),
+              leaks=(
+                   (lambda tv, d: list(tv.drop(1, iter([d, 2]))), ()),
+              )),
     "take_nth": T(lambda tv: list(tv.take_nth(2, it())), [3, 3, 1],
                   lambda tv: tv.take_nth(0, L), ValueError, lambda: list(tv.take_nth(2, L))),
     "tail": T(lambda tv: (tuple(tv.tail(2, it())), tuple(tv.tail(9, L))), ((2, 1), tuple(L)),
               lambda tv: tv.tail(-1, L), OverflowError, lambda: (tv.tail(2, it()), tv.tail(2, L)),
-              loops=(lambda tv, big: tv.tail(3, ones()),)),
+              loops=(lambda tv, big: tv.tail(3, ones()),),
+              leaks=(
+                   (lambda tv, d: tv.tail(2, iter([object() for _ in range(5)])), ()),
+                   (lambda tv, d: tv.tail(2, _gen_err()), RuntimeError),
+              )),
     "cons": T(lambda tv: list(tv.cons(0, it())), [0] + L, lambda tv: list(tv.cons(0, 5)), TypeError,
               lambda: list(tv.cons(0, L))),
     "concat": T(lambda tv: list(tv.concat([L, it()])), L + L, lambda tv: list(tv.concat([5])),
@@ -266,39 +296,76 @@ TOOLS = {
                 lambda tv: tv.get_in(["a", "z"], D, no_default=True), KeyError,
                 lambda: (tv.get_in(["a", "b"], D), tv.get_in(["a", "z"], D, 0),
                          tv.get_in(it(["a", "b"]), D)),
-                loops=(lambda tv, big: tv.get_in(itertools.repeat("a"), _self_nested()),)),
+                loops=(lambda tv, big: tv.get_in(itertools.repeat("a"), _self_nested()),),
+              leaks=(
+                   (lambda tv, d: tv.get_in(["b", "c"], d), ()),
+                   (lambda tv, d: tv.get_in(["b", "x"], d, no_default=True), KeyError),
+              )),
     "merge": T(lambda tv: tv.merge(D, {"c": 3, "x": 1}), {"a": {"b": 1}, "c": 3, "x": 1},
                lambda tv: tv.merge(D, 5), TypeError,
-               lambda: (tv.merge(D, {"x": 1}), tv.merge(D, D, factory=dict))),
+               lambda: (tv.merge(D, {"x": 1}), tv.merge(D, D, factory=dict)),
+              leaks=(
+                   (lambda tv, d: tv.merge(d, collections.OrderedDict(d)), ()),
+              )),
     "merge_with": T(lambda tv: tv.merge_with(sum, {"a": 1}, {"a": 2, "b": 3}), {"a": 3, "b": 3},
                     lambda tv: tv.merge_with(sum, D, D), TypeError,
-                    lambda: tv.merge_with(list, D, {"c": 3})),
+                    lambda: tv.merge_with(list, D, {"c": 3}),
+              leaks=(
+                   (lambda tv, d: tv.merge_with(tuple, d, d), ()),
+                   (lambda tv, d: tv.merge_with(sum, d, d), TypeError),
+              )),
     "assoc": T(lambda tv: tv.assoc({"a": 1}, "b", 2), {"a": 1, "b": 2},
-               lambda tv: tv.assoc(D, [], 1), TypeError, lambda: tv.assoc(D, "n", 1)),
+               lambda tv: tv.assoc(D, [], 1), TypeError, lambda: tv.assoc(D, "n", 1),
+              leaks=(
+                   (lambda tv, d: tv.assoc(d, "z", [1]), ()),
+                   (lambda tv, d: tv.assoc(ItemsAre(("a", 1), [1]), 1, 1), TypeError),
+              )),
     "dissoc": T(lambda tv: tv.dissoc(D, "c", "z"), {"a": {"b": 1}},
                 lambda tv: tv.dissoc(D, []), TypeError, lambda: tv.dissoc(D, "c", "z"),
-                loops=(lambda tv, big: tv.dissoc({"b": 1}, *big.keys),)),
+                loops=(lambda tv, big: tv.dissoc({"b": 1}, *big.keys),),
+              leaks=(
+                   (lambda tv, d: tv.dissoc(d, "a", "zz"), ()),
+              )),
     "assoc_in": T(lambda tv: tv.assoc_in({"a": {"b": 1}}, ["a", "c"], 2), {"a": {"b": 1, "c": 2}},
                   lambda tv: tv.assoc_in(D, 5, 1), TypeError,
-                  lambda: tv.assoc_in(D, ["a", "x", "y"], 1)),
+                  lambda: tv.assoc_in(D, ["a", "x", "y"], 1),
+              leaks=(
+                   (lambda tv, d: tv.assoc_in(d, ["b", "new", "deep"], [1], factory=collections.OrderedDict), ()),
+              )),
     "update_in": T(lambda tv: tv.update_in(D, ["a", "b"], operator.neg), {"a": {"b": -1}, "c": 2},
                    lambda tv: tv.update_in(D, ["a", "b"], str.upper), TypeError,
-                   lambda: tv.update_in(D, ["a", "b"], operator.neg)),
+                   lambda: tv.update_in(D, ["a", "b"], operator.neg),
+              leaks=(
+                   (lambda tv, d: tv.update_in(d, ["b", "c"], len), ()),
+                   (lambda tv, d: tv.update_in(d, ["b", "c"], lambda x: 1 / 0), ZeroDivisionError),
+              )),
     "keymap": T(lambda tv: tv.keymap(str.upper, {"a": 1}), {"A": 1},
                 lambda tv: tv.keymap(abs, D), TypeError, lambda: tv.keymap(str.upper, D)),
     "valmap": T(lambda tv: tv.valmap(str, {"a": 1}), {"a": "1"}, lambda tv: tv.valmap(abs, D),
-                TypeError, lambda: tv.valmap(repr, D)),
+                TypeError, lambda: tv.valmap(repr, D),
+              leaks=(
+                   (lambda tv, d: tv.valmap(str, d), ()),
+              )),
     "itemmap": T(lambda tv: tv.itemmap(reversed, {"a": 1}), {1: "a"},
-                 lambda tv: tv.itemmap(len, D), TypeError, lambda: tv.itemmap(tuple, D)),
+                 lambda tv: tv.itemmap(len, D), TypeError, lambda: tv.itemmap(tuple, D),
+              leaks=(
+                   (lambda tv, d: tv.itemmap(lambda kv: (1, 2, 3), d), ValueError),
+              )),
     "keyfilter": T(lambda tv: tv.keyfilter("a".__eq__, D), {"a": {"b": 1}},
                    lambda tv: tv.keyfilter(abs, D), TypeError,
-                   lambda: tv.keyfilter(operator.truth, D)),
+                   lambda: tv.keyfilter(operator.truth, D),
+              leaks=(
+                   (lambda tv, d: tv.keyfilter(lambda k: NotBool(), d), ZeroDivisionError),
+              )),
     "valfilter": T(lambda tv: tv.valfilter(lambda v: v == 2, D), {"c": 2},
                    lambda tv: tv.valfilter(abs, D), TypeError,
                    lambda: tv.valfilter(operator.truth, D)),
     "itemfilter": T(lambda tv: tv.itemfilter(lambda kv: kv[1] == 2, D), {"c": 2},
                     lambda tv: tv.itemfilter(abs, D), TypeError,
-                    lambda: tv.itemfilter(all, D)),
+                    lambda: tv.itemfilter(all, D),
+              leaks=(
+                   (lambda tv, d: tv.itemfilter(lambda kv: True, ItemsDict(d)), ()),
+              )),
     # ---- counting, grouping, joining ----------------------------------------------------
     "isdistinct": T(lambda tv: (tv.isdistinct(L), tv.isdistinct(it([1, 2]))), (False, True),
                     lambda tv: tv.isdistinct([[1]]), TypeError,
