@@ -34,6 +34,26 @@ class ItemsAre:
         raise KeyError(key)
 
 
+def as_kind(kind, xs):
+    """`xs` as a "list", a "tuple", or (any other kind) a generator."""
+    if kind == "list":
+        return list(xs)
+    if kind == "tuple":
+        return tuple(xs)
+    return (x for x in xs)
+
+
+def unique_model(items, key=None):
+    """The elements of `items` whose key (the element itself without `key`) is new."""
+    seen, out = set(), []
+    for x in items:
+        k = x if key is None else key(x)
+        if k not in seen:
+            seen.add(k)
+            out.append(x)
+    return out
+
+
 def raising_gen(items, exc=Boom):
     """Yields `items`, then raises `exc` (the generator is finished afterwards)."""
     yield from items
