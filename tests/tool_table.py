@@ -54,7 +54,9 @@ P = types.SimpleNamespace()  # callables the sweep needs built (and warmed) befo
 
 
 def prepare():
-    import heapq  # noqa: F401 - merge_sorted imports it on every call; a first import runs Python code
+    # merge_sorted imports heapq on every call; a first import would run Python code.
+    import heapq  # noqa: F401
+
     P.add3 = tv.curry(operator.add)
     P.flip_sub = tv.flip(operator.sub)
     P.memo_abs = tv.memoize(abs)
@@ -233,7 +235,8 @@ TOOLS = {
                 lambda tv: list(tv.remove(abs, ["x"])), TypeError,
                 lambda: list(tv.remove(operator.truth, it([0, 1, 0]))),
                 loops=(lambda tv, big: next(tv.remove(bool, ones())),)),
-    "accumulate": T(lambda tv: list(tv.accumulate(operator.add, it(), 10)), [10, 13, 14, 17, 19, 20],
+    "accumulate": T(lambda tv: list(tv.accumulate(operator.add, it(), 10)),
+                    [10, 13, 14, 17, 19, 20],
                     lambda tv: list(tv.accumulate(operator.add, [1, "x"])), TypeError,
                     lambda: (list(tv.accumulate(operator.add, L)),
                              list(tv.accumulate(max, it(), 0))),
@@ -330,7 +333,8 @@ TOOLS = {
                   lambda tv: tv.assoc_in(D, 5, 1), TypeError,
                   lambda: tv.assoc_in(D, ["a", "x", "y"], 1),
               leaks=(
-                   (lambda tv, d: tv.assoc_in(d, ["b", "new", "deep"], [1], factory=collections.OrderedDict), ()),
+                   (lambda tv, d: tv.assoc_in(d, ["b", "new", "deep"], [1],
+                                              factory=collections.OrderedDict), ()),
               )),
     "update_in": T(lambda tv: tv.update_in(D, ["a", "b"], operator.neg), {"a": {"b": -1}, "c": 2},
                    lambda tv: tv.update_in(D, ["a", "b"], str.upper), TypeError,
