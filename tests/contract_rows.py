@@ -15,6 +15,8 @@ import itertools
 import operator
 from typing import Callable as Fn, NamedTuple
 
+from sources import unique_model
+
 
 class Lazy(NamedTuple):
     name: str
@@ -32,15 +34,6 @@ class Lazy(NamedTuple):
     resumes: bool = True
     # Inputs shorter than this are not drawn (interpose raises at the call on an empty one).
     min_len: int = 0
-
-
-def _unique(items, key=lambda x: x):
-    seen, out = set(), []
-    for x in items:
-        if key(x) not in seen:
-            seen.add(key(x))
-            out.append(x)
-    return out
 
 
 def _interpose(items):
@@ -104,9 +97,9 @@ def _it(tv, s):
 
 
 LAZY_ROWS = [
-    Lazy("unique", lambda tv, s: tv.unique(s), _unique, hint="bound"),
+    Lazy("unique", lambda tv, s: tv.unique(s), unique_model, hint="bound"),
     Lazy("unique key", lambda tv, s: tv.unique(s, key=_mod3),
-         lambda xs: _unique(xs, _mod3), hint="bound"),
+         lambda xs: unique_model(xs, _mod3), hint="bound"),
     Lazy("interpose", lambda tv, s: tv.interpose(0, s), _interpose, hint="exact", min_len=1),
     Lazy("sliding_window", lambda tv, s: tv.sliding_window(3, s), _windows, hint="exact"),
     Lazy("partition", lambda tv, s: tv.partition(3, s),
@@ -144,7 +137,7 @@ LAZY_ROWS = [
     Lazy("Iter.filter", lambda tv, s: iter(_it(tv, s).filter(_odd)),
          lambda xs: [x for x in xs if _odd(x)], guarded=False),
     Lazy("Iter.unique", lambda tv, s: iter(_it(tv, s).unique(key=_mod3)),
-         lambda xs: _unique(xs, _mod3)),
+         lambda xs: unique_model(xs, _mod3)),
     Lazy("Iter.take", lambda tv, s: iter(_it(tv, s).take(4)), lambda xs: xs[:4], guarded=False,
          resumes=False),
     Lazy("Iter.drop", lambda tv, s: iter(_it(tv, s).drop(2)), lambda xs: xs[2:], guarded=False,

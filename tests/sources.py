@@ -5,6 +5,55 @@ class Boom(Exception):
     pass
 
 
+class NotBool:
+    def __bool__(self):
+        raise ZeroDivisionError
+
+
+class ItemsDict(dict):
+    """A dict whose items() is its own: reversed order, so a reader that skips items()
+    gives itself away."""
+
+    def items(self):
+        return list(reversed(list(super().items())))
+
+
+class ItemsAre:
+    """A mapping whose items() yields whatever it is given."""
+
+    def __init__(self, *items):
+        self._items = items
+
+    def keys(self):
+        return [i[0] for i in self._items if isinstance(i, tuple) and i]
+
+    def items(self):
+        return iter(self._items)
+
+    def __getitem__(self, key):
+        raise KeyError(key)
+
+
+def as_kind(kind, xs):
+    """`xs` as a "list", a "tuple", or (any other kind) a generator."""
+    if kind == "list":
+        return list(xs)
+    if kind == "tuple":
+        return tuple(xs)
+    return (x for x in xs)
+
+
+def unique_model(items, key=None):
+    """The elements of `items` whose key (the element itself without `key`) is new."""
+    seen, out = set(), []
+    for x in items:
+        k = x if key is None else key(x)
+        if k not in seen:
+            seen.add(k)
+            out.append(x)
+    return out
+
+
 def raising_gen(items, exc=Boom):
     """Yields `items`, then raises `exc` (the generator is finished afterwards)."""
     yield from items

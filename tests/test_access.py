@@ -375,48 +375,6 @@ def test_count_iteration_error_propagates():
 
 # ---------------------------------------------------------------- leaks
 
-def _gen_err():
-    yield 1
-    raise RuntimeError
-
-
-LEAK_CASES = {
-    "take": (lambda: list(m.take(3, [1, 2, 3, 4])), ()),
-    "drop": (lambda: list(m.drop(1, iter([1, 2]))), ()),
-    "take_nth": (lambda: list(m.take_nth(2, range(5))), ()),
-    "take_err": (lambda: m.take(-1, []), ValueError),
-    "nth_list": (lambda: m.nth(1, [1, 2]), ()),
-    "nth_iter": (lambda: m.nth(1, iter([object(), object()])), ()),
-    "nth_short": (lambda: m.nth(5, iter([1])), StopIteration),
-    "nth_bad": (lambda: m.nth(-1, iter([1])), ValueError),
-    "first": (lambda: m.first([object()]), ()),
-    "first_empty": (lambda: m.first([]), StopIteration),
-    "second": (lambda: m.second(iter([1, 2])), ()),
-    "tail_list": (lambda: m.tail(2, [object(), object(), object()]), ()),
-    "tail_iter": (lambda: m.tail(2, iter([object() for _ in range(5)])), ()),
-    "tail_err": (lambda: m.tail(2, _gen_err()), RuntimeError),
-    "tail_conv": (lambda: m.tail(-1, []), OverflowError),
-    "last": (lambda: m.last(iter([1, 2])), ()),
-    "last_empty": (lambda: m.last(iter([])), IndexError),
-    "get": (lambda: m.get("a", {"a": object()}), ()),
-    "get_default": (lambda: m.get("b", {}, object()), ()),
-    "get_many": (lambda: m.get([0, 9], [object()], None), ()),
-    "get_many_err": (lambda: m.get([0, 9], [object()]), IndexError),
-    "get_arity": (lambda: m.get(0, [1], 2, 3), TypeError),
-    "peek": (lambda: list(m.peek(iter([object(), 2]))[1]), ()),
-    "cons": (lambda: list(m.cons(object(), [1])), ()),
-    "count": (lambda: m.count(x for x in range(5)), ()),
-    "binding": (lambda: m.get(1, [1], coll=2), TypeError),
-    "missing": (lambda: m.get(), TypeError),
-}
-
-
-@pytest.mark.parametrize("name", sorted(LEAK_CASES))
-def test_no_leaks(name):
-    op, raises = LEAK_CASES[name]
-    check_leaks(op, raises=raises, repeat=1500)
-
-
 def test_no_reference_leaks_on_inputs():
     data = [object() for _ in range(5)]
     key = object()

@@ -11,6 +11,7 @@ from hypothesis import given, strategies as st
 
 import tarvel._tarvel as m
 from leakcheck import check_leaks
+from sources import Boom, ItemsAre, ItemsDict, NotBool, outcome
 
 
 # ---- the model -------------------------------------------------------------------------
@@ -83,14 +84,6 @@ def model_merge_with(func, dicts, factory):
 
 
 # ---- inputs ----------------------------------------------------------------------------
-
-class ItemsDict(dict):
-    """A dict whose items() is its own: reversed order, so a reader that skips items()
-    gives itself away."""
-
-    def items(self):
-        return list(reversed(list(super().items())))
-
 
 def as_kind(d, kind):
     """`d` with every nested dict turned into `kind` (None: left as plain dicts)."""
@@ -228,11 +221,6 @@ def test_errors(call, exc, message):
     assert message in str(info.value)
 
 
-class NotBool:
-    def __bool__(self):
-        raise ZeroDivisionError
-
-
 class BadGet(dict):
     def __getitem__(self, key):
         raise IndexError(key)
@@ -242,22 +230,6 @@ def test_tuple_key_error_keeps_the_key_whole():
     with pytest.raises(KeyError) as info:
         m.get_in([(1, 2)], {}, no_default=True)
     assert info.value.args == ((1, 2),)
-
-
-class ItemsAre:
-    """A mapping whose items() yields whatever it is given."""
-
-    def __init__(self, *items):
-        self._items = items
-
-    def keys(self):
-        return [i[0] for i in self._items if isinstance(i, tuple) and i]
-
-    def items(self):
-        return iter(self._items)
-
-    def __getitem__(self, key):
-        raise KeyError(key)
 
 
 ITEM_READERS = {
@@ -297,13 +269,6 @@ MUTATIONS = {
 }
 
 
-def outcome(fn):
-    try:
-        return "ok", shape(fn())
-    except Exception as e:  # noqa: BLE001 - the outcome is compared, not swallowed
-        return type(e).__name__, str(e)
-
-
 @pytest.mark.parametrize("body", list(BODIES))
 @pytest.mark.parametrize("mutation", list(MUTATIONS))
 def test_callback_mutating_the_input_matches_the_interpreter(body, mutation):
@@ -318,7 +283,7 @@ def test_callback_mutating_the_input_matches_the_interpreter(body, mutation):
             return BODIES[body](x) if body not in ("keymap", "itemmap") else (
                 (x, 1) if body == "itemmap" else x)
 
-        return outcome(lambda: tool(cb, d)), calls
+        return outcome(lambda: shape(tool(cb, d))), calls
 
     ours = run(getattr(m, body))
     theirs = run(lambda cb, d: model_rebuild(body, cb, d, None))
@@ -339,10 +304,6 @@ def test_setitem_mutating_the_source_raises():
         with pytest.raises(RuntimeError, match="dictionary changed size during iteration"):
             call()
         src[9] = 9
-
-
-class Boom(Exception):
-    pass
 
 
 class Fragile(dict):
@@ -423,31 +384,3 @@ def test_long_loops_let_signal_handlers_run():
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, old)
-
-
-# ---- leaks -----------------------------------------------------------------------------
-
-LEAK_CALLS = [
-    (lambda d: m.get_in(["b", "c"], d), ()),
-    (lambda d: m.get_in(["b", "x"], d, no_default=True), KeyError),
-    (lambda d: m.assoc(d, "z", [1]), ()),
-    (lambda d: m.dissoc(d, "a", "zz"), ()),
-    (lambda d: m.assoc_in(d, ["b", "new", "deep"], [1], factory=collections.OrderedDict), ()),
-    (lambda d: m.update_in(d, ["b", "c"], len), ()),
-    (lambda d: m.update_in(d, ["b", "c"], lambda x: 1 / 0), ZeroDivisionError),
-    (lambda d: m.merge(d, collections.OrderedDict(d)), ()),
-    (lambda d: m.merge_with(tuple, d, d), ()),
-    (lambda d: m.merge_with(sum, d, d), TypeError),
-    (lambda d: m.valmap(str, d), ()),
-    (lambda d: m.itemmap(lambda kv: (1, 2, 3), d), ValueError),
-    (lambda d: m.itemfilter(lambda kv: True, ItemsDict(d)), ()),
-    (lambda d: m.keyfilter(lambda k: NotBool(), d), ZeroDivisionError),
-    (lambda d: m.assoc(ItemsAre(("a", 1), [1]), 1, 1), TypeError),
-]
-
-
-@pytest.mark.parametrize("call,raises", LEAK_CALLS)
-def test_no_leaks(call, raises):
-    payload = object()
-    d = {"a": payload, "b": {"c": [payload]}}
-    check_leaks(lambda: call(d), watch=[payload, d], raises=raises, repeat=1000)

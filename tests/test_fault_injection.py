@@ -1,5 +1,7 @@
-"""Allocation-failure injection over every public entry (see fault_sweep.py), in a child
-process so that a crash fails this test instead of ending the run."""
+"""Allocation-failure injection over every public entry (see fault_sweep.py), in child
+processes so that a crash fails this test instead of ending the run: warm (each entry called
+first, then with every failure point in turn) and cold (the very first call of a fresh
+process meets the failure, so whatever the entry makes on first use is made under it)."""
 
 import os
 import subprocess
@@ -12,11 +14,19 @@ pytest.importorskip("_testcapi")
 HERE = os.path.dirname(os.path.abspath(__file__))
 MAX_N = 300
 ROUNDS = 3
+# Whatever an entry makes on first use comes within its first few allocations; one fresh
+# process per failure point, all entries in it, a few processes at a time.
+COLD_N = 24
+COLD_PARALLEL = 4
+
+
+def _env():
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
 
 
 @pytest.fixture(scope="module")
 def sweep():
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    env = _env()
     proc = subprocess.run(
         [sys.executable, "-X", "faulthandler", os.path.join(HERE, "fault_sweep.py"),
          str(MAX_N), str(ROUNDS)],
@@ -40,3 +50,43 @@ def test_failing_allocations_leak_no_references(sweep):
     # several failure points shows as that many per round. The interpreter's own caches
     # account for a handful.
     assert max(growth) < 10, f"references grew by {growth} per round"
+
+
+@pytest.fixture(scope="module")
+def cold():
+    """{n: {name: (first outcome, second outcome)}} for n = 0 (nothing fails) to COLD_N."""
+    runs, pending = {}, list(range(COLD_N + 1))
+    while pending:
+        batch, pending = pending[:COLD_PARALLEL], pending[COLD_PARALLEL:]
+        procs = {n: subprocess.Popen(
+            [sys.executable, "-X", "faulthandler", os.path.join(HERE, "fault_sweep.py"),
+             "--cold", str(n)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+            env=_env()) for n in batch}
+        for n, proc in procs.items():
+            out, err = proc.communicate(timeout=120)
+            last = "\n".join(err.strip().splitlines()[-12:])
+            assert proc.returncode == 0, f"cold run {n} failed (exit {proc.returncode}):\n{last}"
+            runs[n] = {name: (first, second) for name, first, second
+                       in (line.split("\t") for line in out.strip().splitlines())}
+    return runs
+
+
+def test_cold_runs_cover_every_public_entry(tv, cold):
+    assert all(sorted(set(tv.__all__) ^ set(names)) == [] for names in cold.values())
+
+
+def test_a_failed_first_call_leaves_later_calls_working(cold):
+    # The first call's own outcome under each failure point is the warm sweep's to judge
+    # (cold, the interpreter's type creation can itself fail without setting an exception);
+    # here the call after it must be exactly what a process where nothing failed gives.
+    reference = {name: first for name, (first, _) in cold[0].items()}
+    broken = sorted({(name, n) for n in range(1, COLD_N + 1)
+                     for name, (_, second) in cold[n].items() if second != reference[name]})
+    assert broken == [], "\n".join(
+        f"{name}: after allocation {n} failed in its first call, the next gave "
+        f"{cold[n][name][1]}, not {reference[name]}" for name, n in broken)
+
+
+def test_reference_run_gives_the_same_result_twice(cold):
+    assert {name: first for name, (first, _) in cold[0].items()} == {
+        name: second for name, (_, second) in cold[0].items()}

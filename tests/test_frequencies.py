@@ -7,6 +7,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
+from sources import as_kind
 
 values = st.one_of(
     st.integers(), st.integers(-300, 300), st.floats(), st.text(max_size=2), st.booleans(),
@@ -15,13 +16,9 @@ values = st.one_of(
 )
 
 
-def _as(kind, xs):
-    return {"list": list, "tuple": tuple}.get(kind, lambda v: (x for x in v))(xs)
-
-
 @given(st.lists(values, max_size=80), st.sampled_from(["list", "tuple", "generator"]))
 def test_matches_counter(tv, xs, kind):
-    got = tv.frequencies(_as(kind, xs))
+    got = tv.frequencies(as_kind(kind, xs))
     want = Counter(xs)
     assert type(got) is dict
     assert list(got.values()) == list(want.values())

@@ -28,10 +28,6 @@ def test_every_listed_name_is_an_attribute():
             assert obj.__name__ == name
 
 
-def test_module_docstring_is_empty_not_absent():
-    assert m.__doc__ == ""
-
-
 def test_package_metadata():
     assert tarvel.__version__
     assert tarvel.__all__ == list(m.__all__)
