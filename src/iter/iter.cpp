@@ -119,11 +119,7 @@ TV_METHOD(Iter, accumulate, "accumulate($self, binop)") {
 
 TV_METHOD(Iter, collect, "collect($self)") { return call_live(LIVE_LIST, inner(a.self)); }
 
-TV_METHOD(Iter, reduce, "reduce($self, binop, *rest)") {
-    if (a.nrest > 1) {
-        PyErr_SetString(PyExc_TypeError, "reduce takes at most 2 arguments");
-        return nullptr;
-    }
+TV_METHOD(Iter, reduce, "reduce($self, binop, *rest)", tail_at_most(1)) {
     Ref reduce = module_attr(LIVE_REDUCE);
     if (!reduce) return nullptr;
     PyObject* stack[4] = {nullptr, a[0], inner(a.self), a.nrest ? a.rest[0] : nullptr};

@@ -252,15 +252,11 @@ namespace {
 
 }  // namespace
 
-TV_FUNCTION(get, "get(ind, coll, *rest)") {
+TV_FUNCTION(get, "get(ind, coll, *rest)", tail_at_most(1)) {
     PyObject *ind = a[0], *coll = a[1];
     if (a.nrest == 0 && !PyList_Check(ind)) {  // the common call, with nothing in between
         PyObject* r = PyObject_GetItem(coll, ind);
         return r ? r : ffi_err();
-    }
-    if (a.nrest > 1) {
-        PyErr_SetString(PyExc_TypeError, "get takes at most 3 arguments");
-        return nullptr;
     }
     PyObject* deflt = a.nrest ? a.rest[0] : nullptr;
     if (PyList_Check(ind)) return get_many(ind, coll, deflt);

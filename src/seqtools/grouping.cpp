@@ -90,10 +90,6 @@ TV_FUNCTION(groupby, "groupby(key, seq)") { return seq::groupby_impl(a[0], a[1])
 
 TV_FUNCTION(countby, "countby(key, seq)") { return seq::countby_impl(a[0], a[1]); }
 
-TV_FUNCTION(reduceby, "reduceby(key, binop, seq, *rest)") {
-    if (a.nrest > 1) {
-        PyErr_SetString(PyExc_TypeError, "reduceby takes at most 4 arguments");
-        return nullptr;
-    }
+TV_FUNCTION(reduceby, "reduceby(key, binop, seq, *rest)", tail_at_most(1)) {
     return seq::reduceby_impl(a[0], a[1], a[2], a.nrest ? a.rest[0] : nullptr);
 }
