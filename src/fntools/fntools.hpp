@@ -19,7 +19,7 @@ PyObject* curry_new(PyObject* func, PyObject* args, PyObject* kwargs);
 PyMethodDef* identity_def();
 
 // The module function or attribute `name` of tarvel._tarvel, for pickling by reference.
-Ref module_attr(const char* name);
+Ref own_module_attr(const char* name);
 
 // What distinguishes one callable type of the family from another. Every one is called
 // through the vectorcall entry stored at `vc_offset` of its instances and pickles through

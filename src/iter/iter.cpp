@@ -21,11 +21,11 @@ PyTypeObject* g_iter = nullptr;
 const Sig iter_sig{"Iter(inner)", nullptr, {}};
 
 // The builtins are read on every call, so that a patched builtins.map is the one that runs.
-ModuleAttr LIVE_MAP{{"builtins", nullptr, {}}, "map", {}};
-ModuleAttr LIVE_FILTER{{"builtins", nullptr, {}}, "filter", {}};
-ModuleAttr LIVE_LIST{{"builtins", nullptr, {}}, "list", {}};
-ModuleAttr LIVE_DICT{{"builtins", nullptr, {}}, "dict", {}};
-ModuleAttr LIVE_REDUCE{{"functools", nullptr, {}}, "reduce", {}};
+ModuleAttr LIVE_MAP{{"builtins", nullptr, {}}, {"map"}};
+ModuleAttr LIVE_FILTER{{"builtins", nullptr, {}}, {"filter"}};
+ModuleAttr LIVE_LIST{{"builtins", nullptr, {}}, {"list"}};
+ModuleAttr LIVE_DICT{{"builtins", nullptr, {}}, {"dict"}};
+ModuleAttr LIVE_REDUCE{{"functools", nullptr, {}}, {"reduce"}};
 
 inline PyObject* inner(PyObject* self) { return opt::payload(self); }
 
@@ -37,7 +37,7 @@ PyObject* wrap(PyObject* result) noexcept {
 
 // f(x) or f(x, y), where f is the current value of a module attribute.
 PyObject* call_live(ModuleAttr& attr, PyObject* x, PyObject* y = nullptr) {
-    Ref f = module_attr(attr);
+    Ref f = live_attr(attr);
     if (!f) return nullptr;
     return y ? direct_call(f.get(), x, y) : direct_call(f.get(), x);
 }
@@ -120,7 +120,7 @@ TV_METHOD(Iter, accumulate, "accumulate($self, binop)") {
 TV_METHOD(Iter, collect, "collect($self)") { return call_live(LIVE_LIST, inner(a.self)); }
 
 TV_METHOD(Iter, reduce, "reduce($self, binop, *rest)", tail_at_most(1)) {
-    Ref reduce = module_attr(LIVE_REDUCE);
+    Ref reduce = live_attr(LIVE_REDUCE);
     if (!reduce) return nullptr;
     PyObject* stack[4] = {nullptr, a[0], inner(a.self), a.nrest ? a.rest[0] : nullptr};
     return vcall(reduce.get(), stack + 1, (a.nrest ? 3 : 2) | PY_VECTORCALL_ARGUMENTS_OFFSET);

@@ -16,6 +16,7 @@ namespace {
 CachedAttr ISLICE{"itertools", "islice", {}};
 CachedAttr CHAIN{"itertools", "chain", {}};
 CachedAttr SEQUENCE_ABC{"collections.abc", "Sequence", {}};
+InternedStr LEN_NAME{"__len__"};
 
 }  // namespace
 
@@ -95,7 +96,7 @@ PyObject* tail_impl(uint64_t n, PyObject* seq) {
 }
 
 PyObject* count_impl(PyObject* seq) {
-    static PyObject* len_name = PyUnicode_InternFromString("__len__");
+    PyObject* len_name = interned(LEN_NAME);
     if (!len_name) return nullptr;
     Ref attr = steal(PyObject_GetAttr(seq, len_name));
     if (attr) {

@@ -1,5 +1,7 @@
 // unique(seq, key=None): lazy deduplication with two dedicated iterator types, a general
 // one over any iterable and a native scanner for integer buffers.
+#include "seqtools/seqtools.hpp"
+
 #include "utils/binder.hpp"
 #include "utils/int_buffer.hpp"
 #include "utils/int_table.hpp"
