@@ -9,9 +9,9 @@
 #include "utils/hashing.hpp"
 #include "utils/int_buffer.hpp"
 #include "utils/int_table.hpp"
+#include "utils/key_table.hpp"
 #include "utils/native_iter.hpp"
 #include "utils/refvec.hpp"
-#include "utils/seen.hpp"
 #include "utils/source.hpp"
 #include "utils/walk.hpp"
 
@@ -164,7 +164,7 @@ PyObject* distinct_ints(const T* p, size_t n) {
 // hashes of small ints and strs; membership is the same (hash, identity, then == with the
 // stored element on the left).
 PyObject* distinct_objects(PyObject* seq) {
-    PySeen seen(int_fast_hash_enabled());
+    KeySet seen;
     bool dup = false;
     bool ok = walk_elements(seq, [&](PyObject* x) {
         int r = seen.insert(x);

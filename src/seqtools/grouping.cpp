@@ -2,9 +2,9 @@
 // groups through the native hash index and touch a dict only to build the result.
 #include "seqtools/keys.hpp"
 #include "seqtools/seqtools.hpp"
+#include "seqtools/tally.hpp"
 
 #include "utils/binder.hpp"
-#include "utils/key_table.hpp"
 #include "utils/walk.hpp"
 
 namespace tv::seq {

@@ -5,9 +5,9 @@
 #include "utils/binder.hpp"
 #include "utils/int_buffer.hpp"
 #include "utils/int_table.hpp"
+#include "utils/key_table.hpp"
 #include "utils/native_iter.hpp"
 #include "utils/registry.hpp"
-#include "utils/seen.hpp"
 #include "utils/source.hpp"
 
 #include <variant>
@@ -27,7 +27,7 @@ struct UniqueState {
         "__length_hint__($self)\n--\n\nUpper bound (PEP 424 allows estimates): every remaining "
         "source\nelement could be new. Lets consumers preallocate.";
 
-    PySeen seen;
+    KeySet seen;
     PySource source;
     Ref key;
     SignalPoll poll;

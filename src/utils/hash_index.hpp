@@ -15,6 +15,7 @@
 #include "utils/hashing.hpp"
 
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace tv {
@@ -36,6 +37,15 @@ public:
     ~HashIndex() { PyMem_Free(slots_); }
 
     bool fast() const { return fast_; }
+
+    // Forgets every position; the index is empty (and usable) afterwards.
+    void clear() {
+        PyMem_Free(std::exchange(slots_, nullptr));
+        mask_ = 0;
+        shift_ = 64;
+        count_ = 0;
+        rest_.clear();
+    }
 
     struct Probe {
         int64_t pos;    // position of the equal element, or -1 when none is stored
