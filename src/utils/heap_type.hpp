@@ -21,6 +21,11 @@ inline PyTypeObject* type_once(PyTypeObject*& slot, PyType_Spec& spec) noexcept 
     return type_once(slot, spec, [](PyTypeObject*) { return true; });
 }
 
+// Subscripting a class (Iter[int], Some[str]) gives a generic alias, as for builtin classes.
+inline constexpr PyMethodDef kClassGetItem = {
+    "__class_getitem__", (PyCFunction)Py_GenericAlias, METH_O | METH_CLASS,
+    "See PEP 585"};
+
 // What a registration maker returns for a type: a new reference (nullptr passes on).
 inline PyObject* type_maker_of(PyTypeObject* tp) noexcept {
     return tp ? Py_NewRef((PyObject*)tp) : nullptr;
