@@ -10,9 +10,9 @@ namespace tv::fn {
 
 Ref own_module_attr(const char* name) { return import_attr("tarvel._tarvel", name); }
 
-PyTypeObject* callable_type(PyTypeObject*& slot, const CallableKind& k,
+PyTypeObject* callable_type(TypeCell& slot, const CallableKind& k,
                             std::initializer_list<PyType_Slot> extra) noexcept {
-    if (slot) return slot;
+    if (PyTypeObject* t = slot.get()) return t;
     // The type refers to its tables for as long as it lives, which is the process's life.
     auto* members = new (std::nothrow) PyMemberDef[2]{
         {"__vectorcalloffset__", Py_T_PYSSIZET, k.vc_offset, Py_READONLY, nullptr},

@@ -373,7 +373,7 @@ PyObject* curry_reduce(PyObject* self, PyObject*) {
 }
 
 PyTypeObject* curry_type() {
-    static PyTypeObject* type = nullptr;
+    static TypeCell type;
     CallableKind kind = {"tarvel._tarvel.curry", sizeof(CurryObject), 0,
                          (Py_ssize_t)offsetof(CurryObject, vc), TV_GUARDED(curry_reduce),
                          gc_dealloc<curry_release>, curry_traverse, curry_clear, true};

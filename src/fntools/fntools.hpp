@@ -37,7 +37,7 @@ struct CallableKind {
 
 // The type for `kind`, created in `slot` on first need with the slots in `extra` added
 // (tp_new, tp_repr, tp_doc). Borrowed; nullptr with an exception set.
-PyTypeObject* callable_type(PyTypeObject*& slot, const CallableKind& kind,
+PyTypeObject* callable_type(TypeCell& slot, const CallableKind& kind,
                             std::initializer_list<PyType_Slot> extra = {}) noexcept;
 
 // The kinds for the two object layouts below.

@@ -16,7 +16,7 @@ namespace tv::it {
 
 namespace {
 
-PyTypeObject* g_iter = nullptr;
+TypeCell g_iter;
 
 const Sig iter_sig{"Iter(inner)", nullptr, {}};
 
@@ -39,7 +39,7 @@ inline PyObject* inner(PyObject* self) { return IterOps::held(self); }
 // A new Iter around a lazy result (taking it over); a failed result is passed on.
 PyObject* wrap(PyObject* result) noexcept {
     if (!result) return nullptr;
-    return IterOps::create(g_iter, steal(result));
+    return IterOps::create(g_iter.get(), steal(result));
 }
 
 // f(x) or f(x, y), where f is the current value of a module attribute.
@@ -160,7 +160,7 @@ namespace tv::it {
 namespace {
 
 PyTypeObject* iter_type() noexcept {
-    if (g_iter) return g_iter;
+    if (PyTypeObject* t = g_iter.get()) return t;
     PyMethodDef* methods = class_methods("Iter", {kClassGetItem});
     if (!methods) return nullptr;
     static PyType_Slot slots[] = {

@@ -53,8 +53,8 @@ bool set_class_attr(PyTypeObject* tp, const char* name, PyObject* value) noexcep
     return true;
 }
 
-PyTypeObject* box_type(PyTypeObject*& slot, BoxKind& k) noexcept {
-    if (slot) return slot;
+PyTypeObject* box_type(TypeCell& slot, BoxKind& k) noexcept {
+    if (PyTypeObject* t = slot.get()) return t;
     PyMethodDef* methods = class_methods(k.cls, {
         {"__reduce__", (PyCFunction)box_reduce, METH_NOARGS, nullptr},
         kClassGetItem,
@@ -89,8 +89,8 @@ PyTypeObject* box_type(PyTypeObject*& slot, BoxKind& k) noexcept {
     });
 }
 
-PyTypeObject* namespace_type(PyTypeObject*& slot, const char* qualname, const char* cls) noexcept {
-    if (slot) return slot;
+PyTypeObject* namespace_type(TypeCell& slot, const char* qualname, const char* cls) noexcept {
+    if (PyTypeObject* t = slot.get()) return t;
     PyMethodDef* methods = class_methods(cls, {kClassGetItem});
     if (!methods) return nullptr;
     PyType_Slot slots[] = {

@@ -49,7 +49,7 @@ struct BoxKind {
 
 // The type object for `kind`, created in `slot` on first need (borrowed), or nullptr with an
 // exception set.
-PyTypeObject* box_type(PyTypeObject*& slot, BoxKind& kind) noexcept;
+PyTypeObject* box_type(TypeCell& slot, BoxKind& kind) noexcept;
 
 // Rich comparison shared by the payload types: == is payload equality against instances of
 // `same` (never NotImplemented), != negates ==, ordering is not supported.
@@ -70,7 +70,7 @@ PyObject* box_reduce(PyObject* self, PyObject*) noexcept;
 
 // A namespace type, created in `slot` on first need: no instances, only the static methods
 // declared for class `cls` (and __class_getitem__). Borrowed, or nullptr with an exception.
-PyTypeObject* namespace_type(PyTypeObject*& slot, const char* qualname, const char* cls) noexcept;
+PyTypeObject* namespace_type(TypeCell& slot, const char* qualname, const char* cls) noexcept;
 
 // Adds a class attribute to a freshly created (immutable) type.
 bool set_class_attr(PyTypeObject* tp, const char* name, PyObject* value) noexcept;

@@ -56,7 +56,7 @@ PyTypeObject* native_iter_type() noexcept {
             Py_TPFLAGS_DISALLOW_INSTANTIATION,
         slots,
     };
-    static PyTypeObject* type = nullptr;
+    static TypeCell type;
     return type_once(type, spec);
 }
 

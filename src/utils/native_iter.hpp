@@ -216,7 +216,7 @@ private:
         return 0;
     }
 
-    static inline PyTypeObject* type_ = nullptr;
+    static inline TypeCell type_;
 };
 
 }  // namespace tv
