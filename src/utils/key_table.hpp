@@ -14,6 +14,7 @@
 #include "utils/hash_index.hpp"
 
 #include <new>
+#include <type_traits>
 #include <vector>
 
 namespace tv {
@@ -29,7 +30,8 @@ public:
         [[no_unique_address]] V val;
     };
 
-    explicit KeyTable(bool fast = int_fast_hash_enabled()) : index_(fast) {}
+    explicit KeyTable(bool fast = int_fast_hash_enabled())
+        : index_(fast, std::is_same_v<V, NoPayload>) {}
     KeyTable(const KeyTable&) = delete;
     KeyTable& operator=(const KeyTable&) = delete;
 
