@@ -224,3 +224,50 @@ def test_builtins_not_shadowed():
     for name in m.__all__:
         assert getattr(tarvel, name) is getattr(m, name)
     assert not hasattr(builtins, "tail")
+
+
+# The most values each variadic tail takes (None: unbounded). Every function with a tail is
+# listed, so a new one has to say which it is.
+TAIL_MOST = {
+    "accumulate": 1, "get": 1, "partition": 1, "pluck": 1, "reduceby": 1,
+    "apply": None, "compose": None, "compose_left": None, "concatv": None, "diff": None,
+    "dissoc": None, "get_in_opt": None, "juxt": None, "merge": None, "merge_sorted": None,
+    "merge_with": None, "pipe": None, "thread_first": None, "thread_last": None,
+}
+TAILED = [f for f in FUNCTIONS if has_kind(sig_of(f), inspect.Parameter.VAR_POSITIONAL)]
+
+
+def test_every_tail_declares_its_bound():
+    assert sorted(f.__name__ for f in TAILED) == sorted(TAIL_MOST)
+
+
+def bounded_callables():
+    for f in TAILED:
+        if TAIL_MOST[f.__name__] is not None:
+            yield f.__name__, f, len(positional(sig_of(f))), TAIL_MOST[f.__name__]
+    # A method: the receiver is not counted.
+    yield "Iter.reduce", m.Iter([1]).reduce, 1, 1
+
+
+BOUNDED = list(bounded_callables())
+
+
+@pytest.mark.parametrize("name,fn,npos,most", BOUNDED, ids=[b[0] for b in BOUNDED])
+@pytest.mark.parametrize("extra", [1, 2, 7])
+def test_tail_past_its_bound(name, fn, npos, most, extra):
+    short = name.split(".")[-1]
+    with pytest.raises(TypeError) as info:
+        fn(*[1] * (npos + most + extra))
+    assert str(info.value) == f"{short} takes at most {npos + most} arguments"
+    # A bad keyword is reported before the count.
+    with pytest.raises(TypeError, match="unexpected keyword argument 'bogus'"):
+        fn(*[1] * (npos + most + extra), bogus=1)
+
+
+@pytest.mark.parametrize("name,fn,npos,most", BOUNDED, ids=[b[0] for b in BOUNDED])
+def test_tail_within_its_bound_binds(name, fn, npos, most):
+    for k in range(most + 1):
+        try:
+            fn(*[1] * (npos + k))
+        except Exception as e:  # the tool's own complaint about the values, not the count
+            assert "at most" not in str(e) and "positional argument" not in str(e), e

@@ -5,6 +5,8 @@ import subprocess
 import sys
 import textwrap
 
+import pytest
+
 SCRIPT = textwrap.dedent("""
     import builtins, threading, time
     real_import = builtins.__import__
@@ -61,3 +63,51 @@ def test_failed_fill_is_retried():
     assert "first call: first import fails" in out
     assert "errors []" in out
     assert out.strip().endswith("imports 2")
+
+
+# First calls of a fresh process that fill a cell (an interned name, a cached object): the
+# n-th allocation of the very first call fails, for every n in turn, and the call after it
+# must still give the right answer. A cell that kept the failure would answer with an error
+# (or a SystemError for an error return without an exception) forever after.
+COLD_FIRST_CALLS = [
+    ("count", "tv.count([1, 2])", "2"),
+    ("count_iter", "tv.count(iter([1, 2]))", "2"),
+    ("diff_key", "list(tv.diff([1, 2], [1, -3], key=abs))", "[(2, -3)]"),
+    ("diff_default", "list(tv.diff([1], [1, 2], default=0))", "[(0, 2)]"),
+    ("topk", "tv.topk(2, [3, 1, 2])", "(3, 2)"),
+    ("valmap_mapping", "tv.valmap(str, types.MappingProxyType({1: 2}))", "{1: '2'}"),
+    ("merge_mapping", "tv.merge(types.MappingProxyType({1: 2}))", "{1: 2}"),
+    ("nth", "tv.nth(1, iter([10, 20]))", "20"),
+    ("iter_collect", "tv.Iter((1, 2)).collect()", "[1, 2]"),
+]
+
+COLD_SCRIPT = textwrap.dedent("""
+    import sys, types, _testcapi
+    # The interpreter's own first import does not survive failing allocations (nor does
+    # inspect.signature, so curry is not a row): imports are warmed, our cells are not.
+    import collections.abc, functools, inspect, itertools
+    import tarvel._tarvel as tv
+    call = eval("lambda: " + sys.argv[1])
+    for n in range(1, 60):
+        _testcapi.set_nomemory(n, n + 1)
+        try:
+            call()
+        except MemoryError:
+            pass
+        finally:
+            _testcapi.remove_mem_hooks()
+        got = repr(call())
+        if got != sys.argv[2]:
+            sys.exit(f"allocation {n} failing left {got}")
+    print("ok")
+""")
+
+
+@pytest.mark.parametrize("expr,expected", [r[1:] for r in COLD_FIRST_CALLS],
+                         ids=[r[0] for r in COLD_FIRST_CALLS])
+def test_cold_first_call_failure_is_retried(expr, expected):
+    pytest.importorskip("_testcapi")
+    out = subprocess.run([sys.executable, "-c", COLD_SCRIPT, expr, expected],
+                         capture_output=True, text=True, timeout=60)
+    assert out.returncode == 0, out.stderr[-2000:]
+    assert out.stdout.strip() == "ok"

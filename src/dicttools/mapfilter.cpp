@@ -11,7 +11,7 @@ namespace {
 
 enum class Body { KeyMap, ValMap, ItemMap, KeyFilter, ValFilter, ItemFilter };
 
-bool set_length_error(const char* relation) noexcept {
+bool raise_pair_length_error(const char* relation) noexcept {
     PyErr_Format(PyExc_ValueError,
                         "dictionary update sequence element has length %s 2; 2 is required",
                         relation);
@@ -30,10 +30,10 @@ bool unpack_pair(PyObject* r, Ref& k, Ref& v) noexcept {
     if (!it) return ffi_err();
     for (Ref* slot : {&k, &v}) {
         *slot = steal(iter_next(it.get()));
-        if (!*slot) return PyErr_Occurred() ? false : set_length_error("<");
+        if (!*slot) return PyErr_Occurred() ? false : raise_pair_length_error("<");
     }
     Ref extra = steal(iter_next(it.get()));
-    if (extra) return set_length_error(">");
+    if (extra) return raise_pair_length_error(">");
     return !PyErr_Occurred();
 }
 

@@ -1,20 +1,14 @@
 #include "dicttools/dicttools.hpp"
 
+#include "utils/cached.hpp"
 #include "utils/source.hpp"
 
 namespace tv::dict {
 
 namespace {
 
-PyObject* interned(PyObject*& slot, const char* text) noexcept {
-    // Filled under the interpreter lock and kept for the life of the process; a failed
-    // attempt leaves the slot empty for the next caller.
-    if (!slot) slot = PyUnicode_InternFromString(text);
-    return slot;
-}
-
-PyObject* items_name = nullptr;
-PyObject* keys_name = nullptr;
+InternedStr ITEMS_NAME{"items"};
+InternedStr KEYS_NAME{"keys"};
 
 }  // namespace
 
@@ -34,7 +28,7 @@ bool Items::open(PyObject* mapping) noexcept {
         used_ = left_ = PyDict_GET_SIZE(mapping);
         return true;
     }
-    PyObject* name = interned(items_name, "items");
+    PyObject* name = interned(ITEMS_NAME);
     if (!name) return ffi_err();
     Ref view = steal(PyObject_CallMethodNoArgs(mapping, name));
     if (!view) return ffi_err();
@@ -111,7 +105,7 @@ PyObject* copy_of(const Factory& f, PyObject* mapping) noexcept {
 
 int has_keys(PyObject* o) noexcept {
     if (PyDict_CheckExact(o)) return 1;
-    PyObject* name = interned(keys_name, "keys");
+    PyObject* name = interned(KEYS_NAME);
     if (!name) return ffi_err(), -1;
     int r = PyObject_HasAttrWithError(o, name);
     if (r < 0) ffi_err();

@@ -8,11 +8,11 @@
 
 namespace tv::fn {
 
-Ref module_attr(const char* name) { return import_attr("tarvel._tarvel", name); }
+Ref own_module_attr(const char* name) { return import_attr("tarvel._tarvel", name); }
 
-PyTypeObject* callable_type(PyTypeObject*& slot, const CallableKind& k,
+PyTypeObject* callable_type(TypeCell& slot, const CallableKind& k,
                             std::initializer_list<PyType_Slot> extra) noexcept {
-    if (slot) return slot;
+    if (PyTypeObject* t = slot.get()) return t;
     // The type refers to its tables for as long as it lives, which is the process's life.
     auto* members = new (std::nothrow) PyMemberDef[2]{
         {"__vectorcalloffset__", Py_T_PYSSIZET, k.vc_offset, Py_READONLY, nullptr},
@@ -58,7 +58,7 @@ CallableKind funcs_kind(const char* qualname, PyCFunction reduce) {
 PyObject* reduce_to(const char* module_fn, PyObject* args) {
     Ref a = steal(args);
     if (!a) return ffi_err();
-    Ref fn = module_attr(module_fn);
+    Ref fn = own_module_attr(module_fn);
     if (!fn) return nullptr;
     return PyTuple_Pack(2, fn.get(), a.get());
 }

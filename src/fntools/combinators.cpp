@@ -10,9 +10,9 @@ namespace tv::fn {
 
 namespace {
 
-PyTypeObject* juxt_type = nullptr;
-PyTypeObject* complement_type = nullptr;
-PyTypeObject* excepts_type = nullptr;
+TypeCell juxt_type;
+TypeCell complement_type;
+TypeCell excepts_type;
 
 // Every function sees the same arguments; the results come back as one tuple.
 PyObject* juxt_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {

@@ -38,7 +38,7 @@ PyObject* compose_reduce(PyObject* self, PyObject*) {
 }
 
 PyTypeObject* compose_type() {
-    static PyTypeObject* type = nullptr;
+    static TypeCell type;
     return callable_type(type, funcs_kind("tarvel._tarvel.Compose", TV_GUARDED(compose_reduce)));
 }
 

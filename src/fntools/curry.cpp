@@ -347,7 +347,7 @@ PyObject* curry_reduce(PyObject* self, PyObject*) {
     if (!st.func) return panic("curry object used after it was cleared");
     bool has_kw = PyDict_GET_SIZE(st.kwargs.get()) != 0;
     if (is_plain_flip(st.func.get())) {
-        Ref flip = module_attr("flip");
+        Ref flip = own_module_attr("flip");
         if (!flip) return nullptr;
         if (flip.get() == self) return PyUnicode_FromString("flip");
         if (!has_kw) return PyTuple_Pack(2, flip.get(), st.args.get());
@@ -373,7 +373,7 @@ PyObject* curry_reduce(PyObject* self, PyObject*) {
 }
 
 PyTypeObject* curry_type() {
-    static PyTypeObject* type = nullptr;
+    static TypeCell type;
     CallableKind kind = {"tarvel._tarvel.curry", sizeof(CurryObject), 0,
                          (Py_ssize_t)offsetof(CurryObject, vc), TV_GUARDED(curry_reduce),
                          gc_dealloc<curry_release>, curry_traverse, curry_clear, true};

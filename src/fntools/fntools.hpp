@@ -19,7 +19,7 @@ PyObject* curry_new(PyObject* func, PyObject* args, PyObject* kwargs);
 PyMethodDef* identity_def();
 
 // The module function or attribute `name` of tarvel._tarvel, for pickling by reference.
-Ref module_attr(const char* name);
+Ref own_module_attr(const char* name);
 
 // What distinguishes one callable type of the family from another. Every one is called
 // through the vectorcall entry stored at `vc_offset` of its instances and pickles through
@@ -37,7 +37,7 @@ struct CallableKind {
 
 // The type for `kind`, created in `slot` on first need with the slots in `extra` added
 // (tp_new, tp_repr, tp_doc). Borrowed; nullptr with an exception set.
-PyTypeObject* callable_type(PyTypeObject*& slot, const CallableKind& kind,
+PyTypeObject* callable_type(TypeCell& slot, const CallableKind& kind,
                             std::initializer_list<PyType_Slot> extra = {}) noexcept;
 
 // The kinds for the two object layouts below.

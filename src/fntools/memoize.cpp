@@ -127,7 +127,7 @@ PyObject* memoize_reduce(PyObject* self, PyObject*) {
 }
 
 PyTypeObject* memoize_type() {
-    static PyTypeObject* type = nullptr;
+    static TypeCell type;
     return callable_type(type, refs_kind<3>("tarvel._tarvel.Memoize", TV_GUARDED(memoize_reduce),
                                             sizeof(MemoizeObject)));
 }

@@ -9,12 +9,13 @@ namespace tv::fn {
 namespace {
 
 CachedAttr SIGNATURE{"inspect", "signature", {}};
+InternedStr INSPECT{"inspect"};
 
 }  // namespace
 
 Ref inspect_attr(const char* name) {
     // inspect is imported by then (the signature came from it): a lookup in sys.modules.
-    static PyObject* inspect_name = PyUnicode_InternFromString("inspect");
+    PyObject* inspect_name = interned(INSPECT);
     if (!inspect_name) return Ref();
     Ref inspect = steal(PyImport_GetModule(inspect_name));
     if (!inspect) return PyErr_Occurred() ? Ref() : import_attr("inspect", name);

@@ -2,13 +2,13 @@
 // wraps. Every method runs the very body of the tool it stands for on that object, so each
 // tool's laziness, fast paths and errors carry over unchanged; the lazy ones wrap their
 // result in a new Iter.
-#include "option/box.hpp"
 #include "option/option.hpp"
 #include "seqtools/seqtools.hpp"
 
 #include "utils/binder.hpp"
 #include "utils/cached.hpp"
 #include "utils/heap_type.hpp"
+#include "utils/holder.hpp"
 #include "utils/call.hpp"
 #include "utils/registry.hpp"
 
@@ -16,28 +16,35 @@ namespace tv::it {
 
 namespace {
 
-PyTypeObject* g_iter = nullptr;
+TypeCell g_iter;
 
 const Sig iter_sig{"Iter(inner)", nullptr, {}};
 
 // The builtins are read on every call, so that a patched builtins.map is the one that runs.
-ModuleAttr LIVE_MAP{{"builtins", nullptr, {}}, "map", {}};
-ModuleAttr LIVE_FILTER{{"builtins", nullptr, {}}, "filter", {}};
-ModuleAttr LIVE_LIST{{"builtins", nullptr, {}}, "list", {}};
-ModuleAttr LIVE_DICT{{"builtins", nullptr, {}}, "dict", {}};
-ModuleAttr LIVE_REDUCE{{"functools", nullptr, {}}, "reduce", {}};
+ModuleAttr LIVE_MAP{{"builtins", nullptr, {}}, {"map"}};
+ModuleAttr LIVE_FILTER{{"builtins", nullptr, {}}, {"filter"}};
+ModuleAttr LIVE_LIST{{"builtins", nullptr, {}}, {"list"}};
+ModuleAttr LIVE_DICT{{"builtins", nullptr, {}}, {"dict"}};
+ModuleAttr LIVE_REDUCE{{"functools", nullptr, {}}, {"reduce"}};
 
-inline PyObject* inner(PyObject* self) { return opt::payload(self); }
+// An Iter holds the object it wraps for its whole life.
+struct IterObject {
+    PyObject_HEAD
+    Ref inner;
+};
+using IterOps = HolderOps<IterObject, &IterObject::inner>;
+
+inline PyObject* inner(PyObject* self) { return IterOps::held(self); }
 
 // A new Iter around a lazy result (taking it over); a failed result is passed on.
 PyObject* wrap(PyObject* result) noexcept {
     if (!result) return nullptr;
-    return opt::box_new(g_iter, steal(result));
+    return IterOps::create(g_iter.get(), steal(result));
 }
 
 // f(x) or f(x, y), where f is the current value of a module attribute.
 PyObject* call_live(ModuleAttr& attr, PyObject* x, PyObject* y = nullptr) {
-    Ref f = module_attr(attr);
+    Ref f = live_attr(attr);
     if (!f) return nullptr;
     return y ? direct_call(f.get(), x, y) : direct_call(f.get(), x);
 }
@@ -119,12 +126,8 @@ TV_METHOD(Iter, accumulate, "accumulate($self, binop)") {
 
 TV_METHOD(Iter, collect, "collect($self)") { return call_live(LIVE_LIST, inner(a.self)); }
 
-TV_METHOD(Iter, reduce, "reduce($self, binop, *rest)") {
-    if (a.nrest > 1) {
-        PyErr_SetString(PyExc_TypeError, "reduce takes at most 2 arguments");
-        return nullptr;
-    }
-    Ref reduce = module_attr(LIVE_REDUCE);
+TV_METHOD(Iter, reduce, "reduce($self, binop, *rest)", tail_at_most(1)) {
+    Ref reduce = live_attr(LIVE_REDUCE);
     if (!reduce) return nullptr;
     PyObject* stack[4] = {nullptr, a[0], inner(a.self), a.nrest ? a.rest[0] : nullptr};
     return vcall(reduce.get(), stack + 1, (a.nrest ? 3 : 2) | PY_VECTORCALL_ARGUMENTS_OFFSET);
@@ -157,26 +160,25 @@ namespace tv::it {
 namespace {
 
 PyTypeObject* iter_type() noexcept {
-    if (g_iter) return g_iter;
-    PyMethodDef* methods = class_methods("Iter", {opt::kClassGetItem});
+    if (PyTypeObject* t = g_iter.get()) return t;
+    PyMethodDef* methods = class_methods("Iter", {kClassGetItem});
     if (!methods) return nullptr;
     static PyType_Slot slots[] = {
         {Py_tp_doc, (void*)"Iter(inner)\n--\n\n"},
-        // The layout of the value types (one fixed reference): their release, with its
-        // free list and its iterative release of Iter(Iter(...)) chains, fits as is.
-        {Py_tp_dealloc, (void*)opt::box_dealloc},
-        {Py_tp_traverse, (void*)opt::box_traverse},
+        // Iter(Iter(...)) chains are released iteratively.
+        {Py_tp_dealloc, (void*)IterOps::dealloc},
+        {Py_tp_traverse, (void*)IterOps::traverse},
         {Py_tp_iter, (void*)iter_iter},
-        {Py_tp_new, (void*)opt::payload_tp_new<iter_sig>},
+        {Py_tp_new, (void*)IterOps::tp_new<iter_sig>},
         {Py_tp_methods, methods},
         {0, nullptr},
     };
     static PyType_Spec spec = {
-        "tarvel._tarvel.Iter", sizeof(opt::Box), 0,
+        "tarvel._tarvel.Iter", sizeof(IterObject), 0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE, slots,
     };
     return type_once(g_iter, spec, [](PyTypeObject* tp) {
-        tp->tp_vectorcall = opt::payload_vectorcall<iter_sig>;
+        tp->tp_vectorcall = IterOps::vectorcall<iter_sig>;
         return true;
     });
 }

@@ -34,14 +34,6 @@ constexpr const char* kOrder[] = {
     "Iter",
 };
 
-// Names of kOrder whose family is not built yet: the only names allowed to have no
-// declaration. A family that lands deletes its own line (one line per family, so that
-// families landing in any order never touch the same line).
-constexpr const char* kNotYetBuilt[] = {
-    // (keeps the list non-empty once every family has landed)
-    nullptr,
-};
-
 int add_name(PyObject* module, const char* name, PyObject* value) {
     Ref all = tv::steal(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
@@ -90,18 +82,9 @@ bool check_declarations() {
             if (std::strcmp(entries[j].name, name) == 0)
                 return declaration_error("is declared twice", name);
     }
-    for (const char* name : kOrder) {
-        bool declared = find_entry(name) != nullptr;
-        bool pending = listed(kNotYetBuilt, name);
-        if (!declared && !pending)
+    for (const char* name : kOrder)
+        if (!find_entry(name))
             return declaration_error("is in the module's order but nothing declares it", name);
-        if (declared && pending)
-            return declaration_error("is declared but still listed as not yet built", name);
-    }
-    for (const char* name : kNotYetBuilt)
-        if (name && !listed(kOrder, name))
-            return declaration_error("is listed as not yet built but has no place in the order",
-                                     name);
     return true;
 }
 

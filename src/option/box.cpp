@@ -8,69 +8,6 @@
 
 namespace tv::opt {
 
-namespace {
-
-// Values are created and dropped at a high rate in method chains (each step makes a new
-// one), so the exact types keep a few released objects for reuse instead of going back to
-// the allocator and the collector's bookkeeping every time.
-FreeList<Box, 64> g_free_boxes;
-
-}  // namespace
-
-PyObject* box_new(PyTypeObject* tp, Ref v) noexcept {
-    if (!v || !tp) return ffi_err();
-    if (tp->tp_dealloc == box_dealloc) {
-        // The exact types; subclasses (with their dictionaries) take the generic path.
-        Box* self = g_free_boxes.pop(tp);
-        if (!self) self = PyObject_GC_New(Box, tp);
-        if (!self) return nullptr;
-        new (&self->payload) Ref(std::move(v));
-        PyObject_GC_Track(self);
-        return (PyObject*)self;
-    }
-    PyObject* self = tp->tp_alloc(tp, 0);
-    if (!self) return nullptr;
-    new (&((Box*)self)->payload) Ref(std::move(v));
-    return self;
-}
-
-namespace {
-
-void box_release(PyObject* self) {
-    PyTypeObject* tp = Py_TYPE(self);
-    ((Box*)self)->payload.reset();
-    if (tp->tp_dealloc != box_dealloc || !g_free_boxes.push((Box*)self)) tp->tp_free(self);
-    Py_DECREF(tp);
-}
-
-}  // namespace
-
-void box_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    PyObject* p = payload(self);
-    if (Py_REFCNT(p) > 1 || !PyObject_IS_GC(p)) {
-        // The payload outlives this release, or nothing is nested below it (an int, a
-        // str): no recursion to bound.
-        box_release(self);
-        return;
-    }
-    // Long chains (Some(Some(...)), Ok([Err(...)])) are released iteratively, not by
-    // recursion.
-    Py_TRASHCAN_BEGIN(self, box_dealloc)
-    box_release(self);
-    Py_TRASHCAN_END
-}
-
-// No tp_clear, deliberately: the payload never changes, so a value cannot close a cycle on
-// its own; every cycle through one also runs through a mutable container, whose clear
-// breaks it. Keeping the payload set for the whole life of the object means no method ever
-// meets an emptied value (as with tuples).
-int box_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    Py_VISIT(payload(self));
-    return 0;
-}
-
 PyObject* negated_eq(PyObject* self, PyObject* other) noexcept {
     Ref r = steal(PyObject_RichCompare(self, other, Py_EQ));
     if (!r) return ffi_err();
@@ -116,8 +53,8 @@ bool set_class_attr(PyTypeObject* tp, const char* name, PyObject* value) noexcep
     return true;
 }
 
-PyTypeObject* box_type(PyTypeObject*& slot, BoxKind& k) noexcept {
-    if (slot) return slot;
+PyTypeObject* box_type(TypeCell& slot, BoxKind& k) noexcept {
+    if (PyTypeObject* t = slot.get()) return t;
     PyMethodDef* methods = class_methods(k.cls, {
         {"__reduce__", (PyCFunction)box_reduce, METH_NOARGS, nullptr},
         kClassGetItem,
@@ -128,8 +65,8 @@ PyTypeObject* box_type(PyTypeObject*& slot, BoxKind& k) noexcept {
     k.members[1] = {nullptr, 0, 0, 0, nullptr};
     PyType_Slot slots[] = {
         {Py_tp_doc, (void*)k.doc},
-        {Py_tp_dealloc, (void*)box_dealloc},
-        {Py_tp_traverse, (void*)box_traverse},
+        {Py_tp_dealloc, (void*)BoxOps::dealloc},
+        {Py_tp_traverse, (void*)BoxOps::traverse},
         {Py_tp_richcompare, (void*)k.richcompare},
         {Py_tp_repr, (void*)k.repr},
         {Py_tp_new, (void*)k.tp_new},
@@ -152,8 +89,8 @@ PyTypeObject* box_type(PyTypeObject*& slot, BoxKind& k) noexcept {
     });
 }
 
-PyTypeObject* namespace_type(PyTypeObject*& slot, const char* qualname, const char* cls) noexcept {
-    if (slot) return slot;
+PyTypeObject* namespace_type(TypeCell& slot, const char* qualname, const char* cls) noexcept {
+    if (PyTypeObject* t = slot.get()) return t;
     PyMethodDef* methods = class_methods(cls, {kClassGetItem});
     if (!methods) return nullptr;
     PyType_Slot slots[] = {

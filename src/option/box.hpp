@@ -3,39 +3,19 @@
 #pragma once
 #include "utils/binder.hpp"
 #include "utils/heap_type.hpp"
+#include "utils/holder.hpp"
 
 
 namespace tv::opt {
-
-// A few released objects of one exact type, kept for reuse (the interpreter lock guards it).
-template <class T, int N>
-class FreeList {
-public:
-    // A recycled object initialised as a new instance of `tp`, or nullptr when none is kept.
-    T* pop(PyTypeObject* tp) {
-        if (!n_) return nullptr;
-        T* o = items_[--n_];
-        PyObject_Init((PyObject*)o, tp);
-        return o;
-    }
-    // Keeps a dead object (refcount 0, untracked, fields released); false when full.
-    bool push(T* o) {
-        if (n_ == N) return false;
-        items_[n_++] = o;
-        return true;
-    }
-
-private:
-    T* items_[N];
-    int n_ = 0;
-};
 
 struct Box {
     PyObject_HEAD
     Ref payload;
 };
 
-inline PyObject* payload(PyObject* self) { return ((Box*)self)->payload.get(); }
+using BoxOps = HolderOps<Box, &Box::payload>;
+
+inline PyObject* payload(PyObject* self) { return BoxOps::held(self); }
 
 // isinstance() against one of the value types; a type that could not be created has no
 // instances.
@@ -43,29 +23,15 @@ inline bool instance_of(PyObject* o, PyTypeObject* tp) { return tp && PyObject_T
 
 // A new instance of `tp` (Some, Ok, Err or a subclass) holding `v`; an empty `v` is a
 // failure already reported by its producer.
-PyObject* box_new(PyTypeObject* tp, Ref v) noexcept;
-
-// Release and traversal of every holder type: types that keep Box's layout and use these
-// share its free list and its iterative release of long chains.
-void box_dealloc(PyObject* self);
-int box_traverse(PyObject* self, visitproc visit, void* arg);
-
-// The constructors of a payload type whose parameter list is `S`: calls of the exact type
-// (vectorcall) and of subclasses (tp_new).
-template <const Sig& S>
-PyObject* payload_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
-                             PyObject* kwnames) {
-    Args a;
-    if (!S.bind(a, nullptr, args, PyVectorcall_NARGS(nargsf), kwnames)) return nullptr;
-    return box_new((PyTypeObject*)type, borrow(a[0]));
+inline PyObject* box_new(PyTypeObject* tp, Ref v) noexcept {
+    return BoxOps::create(tp, std::move(v));
 }
 
+// The constructors of a payload type whose parameter list is `S`.
 template <const Sig& S>
-PyObject* payload_tp_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
-    Args a;
-    if (!S.bind_tuple(a, nullptr, args, kwargs)) return nullptr;
-    return box_new(tp, borrow(a[0]));
-}
+inline constexpr vectorcallfunc payload_vectorcall = BoxOps::vectorcall<S>;
+template <const Sig& S>
+inline constexpr newfunc payload_tp_new = BoxOps::tp_new<S>;
 
 // What distinguishes one payload type from another.
 struct BoxKind {
@@ -83,7 +49,7 @@ struct BoxKind {
 
 // The type object for `kind`, created in `slot` on first need (borrowed), or nullptr with an
 // exception set.
-PyTypeObject* box_type(PyTypeObject*& slot, BoxKind& kind) noexcept;
+PyTypeObject* box_type(TypeCell& slot, BoxKind& kind) noexcept;
 
 // Rich comparison shared by the payload types: == is payload equality against instances of
 // `same` (never NotImplemented), != negates ==, ordering is not supported.
@@ -104,13 +70,9 @@ PyObject* box_reduce(PyObject* self, PyObject*) noexcept;
 
 // A namespace type, created in `slot` on first need: no instances, only the static methods
 // declared for class `cls` (and __class_getitem__). Borrowed, or nullptr with an exception.
-PyTypeObject* namespace_type(PyTypeObject*& slot, const char* qualname, const char* cls) noexcept;
+PyTypeObject* namespace_type(TypeCell& slot, const char* qualname, const char* cls) noexcept;
 
 // Adds a class attribute to a freshly created (immutable) type.
 bool set_class_attr(PyTypeObject* tp, const char* name, PyObject* value) noexcept;
-
-inline constexpr PyMethodDef kClassGetItem = {
-    "__class_getitem__", (PyCFunction)Py_GenericAlias, METH_O | METH_CLASS,
-    "See PEP 585"};
 
 }  // namespace tv::opt

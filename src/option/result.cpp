@@ -9,17 +9,17 @@ namespace tv::opt {
 
 namespace {
 
-PyTypeObject* g_ok = nullptr;
-PyTypeObject* g_err = nullptr;
+TypeCell g_ok;
+TypeCell g_err;
 
 const Sig ok_sig{"Ok(value)", nullptr, {}};
 const Sig err_sig{"Err(error)", nullptr, {}};
 
 PyObject* ok_richcompare(PyObject* self, PyObject* other, int op) {
-    return box_richcompare(self, other, op, g_ok);
+    return box_richcompare(self, other, op, g_ok.get());
 }
 PyObject* err_richcompare(PyObject* self, PyObject* other, int op) {
-    return box_richcompare(self, other, op, g_err);
+    return box_richcompare(self, other, op, g_err.get());
 }
 
 PyObject* ok_repr(PyObject* self) { return box_repr(self, "Ok"); }
@@ -129,7 +129,7 @@ PyTypeObject* err_type() noexcept {
 namespace {
 
 PyObject* make_result(PyObject*) {
-    static PyTypeObject* type = nullptr;
+    static TypeCell type;
     return type_maker_of(namespace_type(type, "tarvel._tarvel.Result", "Result"));
 }
 

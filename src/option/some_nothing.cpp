@@ -9,14 +9,14 @@ namespace tv::opt {
 
 namespace {
 
-PyTypeObject* g_some = nullptr;
-PyTypeObject* g_nothing = nullptr;
+TypeCell g_some;
+TypeCell g_nothing;
 
 const Sig some_sig{"Some(value)", nullptr, {}};
 const Sig nothing_sig{"NothingType()", nullptr, {}};
 
 PyObject* some_richcompare(PyObject* self, PyObject* other, int op) {
-    return box_richcompare(self, other, op, g_some);
+    return box_richcompare(self, other, op, g_some.get());
 }
 
 PyObject* some_repr(PyObject* self) { return box_repr(self, "Some"); }
@@ -30,7 +30,7 @@ FreeList<PyObject, 64> g_free_nothings;
 
 PyObject* new_nothing(PyTypeObject* tp) {
     PyObject* self = nullptr;
-    if (tp == g_nothing) {
+    if (tp == g_nothing.get()) {
         self = g_free_nothings.pop(tp);
         if (!self) self = PyObject_New(PyObject, tp);
     } else {
@@ -41,7 +41,7 @@ PyObject* new_nothing(PyTypeObject* tp) {
 
 void nothing_dealloc(PyObject* self) {
     PyTypeObject* tp = Py_TYPE(self);
-    if (tp != g_nothing || !g_free_nothings.push(self)) tp->tp_free(self);
+    if (tp != g_nothing.get() || !g_free_nothings.push(self)) tp->tp_free(self);
     Py_DECREF(tp);
 }
 
@@ -151,7 +151,7 @@ PyObject* nothing_tp_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
 PyObject* nothing_richcompare(PyObject* self, PyObject* other, int op) {
     if (op == Py_NE) return negated_eq(self, other);
     if (op != Py_EQ) Py_RETURN_NOTIMPLEMENTED;
-    return PyBool_FromLong(PyObject_TypeCheck(other, g_nothing));
+    return PyBool_FromLong(PyObject_TypeCheck(other, g_nothing.get()));
 }
 
 PyObject* nothing_repr(PyObject*) { return PyUnicode_FromString("Nothing"); }
@@ -164,7 +164,7 @@ PyObject* nothing_reduce(PyObject* self, PyObject*) {
 }
 
 PyObject* make_option(PyObject*) {
-    static PyTypeObject* type = nullptr;
+    static TypeCell type;
     return type_maker_of(namespace_type(type, "tarvel._tarvel.Option", "Option"));
 }
 
@@ -182,7 +182,7 @@ PyTypeObject* some_type() noexcept {
 }
 
 PyTypeObject* nothing_type() noexcept {
-    if (g_nothing) return g_nothing;
+    if (PyTypeObject* t = g_nothing.get()) return t;
     PyMethodDef* methods = class_methods("NothingType", {
         {"__reduce__", (PyCFunction)nothing_reduce, METH_NOARGS, nullptr},
         kClassGetItem,

@@ -16,6 +16,7 @@ namespace {
 CachedAttr ISLICE{"itertools", "islice", {}};
 CachedAttr CHAIN{"itertools", "chain", {}};
 CachedAttr SEQUENCE_ABC{"collections.abc", "Sequence", {}};
+InternedStr LEN_NAME{"__len__"};
 
 }  // namespace
 
@@ -85,7 +86,7 @@ PyObject* tail_impl(uint64_t n, PyObject* seq) {
 }
 
 PyObject* count_impl(PyObject* seq) {
-    static PyObject* len_name = PyUnicode_InternFromString("__len__");
+    PyObject* len_name = interned(LEN_NAME);
     if (!len_name) return nullptr;
     Ref attr = steal(PyObject_GetAttr(seq, len_name));
     if (attr) {
@@ -220,15 +221,11 @@ namespace {
 
 }  // namespace
 
-TV_FUNCTION(get, "get(ind, coll, *rest)") {
+TV_FUNCTION(get, "get(ind, coll, *rest)", tail_at_most(1)) {
     PyObject *ind = a[0], *coll = a[1];
     if (a.nrest == 0 && !PyList_Check(ind)) {  // the common call, with nothing in between
         PyObject* r = PyObject_GetItem(coll, ind);
         return r ? r : ffi_err();
-    }
-    if (a.nrest > 1) {
-        PyErr_SetString(PyExc_TypeError, "get takes at most 3 arguments");
-        return nullptr;
     }
     PyObject* deflt = a.nrest ? a.rest[0] : nullptr;
     if (PyList_Check(ind)) return get_many(ind, coll, deflt);

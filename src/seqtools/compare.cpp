@@ -4,13 +4,14 @@
 #include "seqtools/seqtools.hpp"
 
 #include "utils/binder.hpp"
+#include "utils/cached.hpp"
 #include "utils/call.hpp"
 #include "utils/hashing.hpp"
 #include "utils/int_buffer.hpp"
 #include "utils/int_table.hpp"
+#include "utils/key_table.hpp"
 #include "utils/native_iter.hpp"
 #include "utils/refvec.hpp"
-#include "utils/seen.hpp"
 #include "utils/source.hpp"
 #include "utils/walk.hpp"
 
@@ -157,7 +158,7 @@ PyObject* distinct_ints(const T* p, size_t n) {
 // hashes of small ints and strs; membership is the same (hash, identity, then == with the
 // stored element on the left).
 PyObject* distinct_objects(PyObject* seq) {
-    PySeen seen(int_fast_hash_enabled());
+    KeySet seen;
     bool dup = false;
     bool ok = walk_elements(seq, [&](PyObject* x) {
         int r = seen.insert(x);
@@ -169,18 +170,8 @@ PyObject* distinct_objects(PyObject* seq) {
     return Py_NewRef(Py_True);
 }
 
-PyObject* interned(PyObject*& cell, const char* text) {
-    if (!cell) cell = PyUnicode_InternFromString(text);  // kept for the process
-    return cell;
-}
-PyObject* default_name() {
-    static PyObject* s = nullptr;
-    return interned(s, "default");
-}
-PyObject* key_name() {
-    static PyObject* s = nullptr;
-    return interned(s, "key");
-}
+InternedStr DEFAULT_NAME{"default"};
+InternedStr KEY_NAME{"key"};
 
 }  // namespace
 
@@ -212,8 +203,8 @@ PyObject* diff_impl(PyObject* const* seqs, Py_ssize_t nseqs, PyObject* kwargs) {
     Ref deflt, key;
     bool has_default = false;
     if (kwargs) {
-        PyObject* dname = default_name();
-        PyObject* kname = key_name();
+        PyObject* dname = interned(DEFAULT_NAME);
+        PyObject* kname = dname ? interned(KEY_NAME) : nullptr;
         if (!dname || !kname) return ffi_err();
         // "default" counts whatever its value, None included; "key" only when not None.
         deflt = borrow(PyDict_GetItemWithError(kwargs, dname));

@@ -2,11 +2,11 @@
 // Integer buffers are counted as raw machine integers; everything else by hash and == in a
 // native index (or, for mostly distinct input, straight in the result dict: see Tally).
 #include "seqtools/seqtools.hpp"
+#include "seqtools/tally.hpp"
 
 #include "utils/binder.hpp"
 #include "utils/int_buffer.hpp"
 #include "utils/int_table.hpp"
-#include "utils/key_table.hpp"
 #include "utils/walk.hpp"
 
 #include <vector>

@@ -2,9 +2,9 @@
 // groups through the native hash index and touch a dict only to build the result.
 #include "seqtools/keys.hpp"
 #include "seqtools/seqtools.hpp"
+#include "seqtools/tally.hpp"
 
 #include "utils/binder.hpp"
-#include "utils/key_table.hpp"
 #include "utils/walk.hpp"
 
 namespace tv::seq {
@@ -90,10 +90,6 @@ TV_FUNCTION(groupby, "groupby(key, seq)") { return seq::groupby_impl(a[0], a[1])
 
 TV_FUNCTION(countby, "countby(key, seq)") { return seq::countby_impl(a[0], a[1]); }
 
-TV_FUNCTION(reduceby, "reduceby(key, binop, seq, *rest)") {
-    if (a.nrest > 1) {
-        PyErr_SetString(PyExc_TypeError, "reduceby takes at most 4 arguments");
-        return nullptr;
-    }
+TV_FUNCTION(reduceby, "reduceby(key, binop, seq, *rest)", tail_at_most(1)) {
     return seq::reduceby_impl(a[0], a[1], a[2], a.nrest ? a.rest[0] : nullptr);
 }

@@ -112,11 +112,7 @@ PyObject* partition_all_impl(uint64_t n, PyObject* seq) {
 using namespace tv;
 using namespace tv::seq;
 
-TV_FUNCTION(partition, "partition(n, seq, *rest)", {"n", Conv::I64}) {
-    if (a.nrest > 1) {
-        PyErr_SetString(PyExc_TypeError, "partition takes at most 3 arguments");
-        return nullptr;
-    }
+TV_FUNCTION(partition, "partition(n, seq, *rest)", {"n", Conv::I64}, tail_at_most(1)) {
     int64_t n = a.i64(0);
     if (n < 1) return empty_iter();
     Source src;

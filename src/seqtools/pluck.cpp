@@ -135,10 +135,6 @@ PyObject* pluck_impl(PyObject* ind, PyObject* seqs, PyObject* deflt) {
 using namespace tv;
 using namespace tv::seq;
 
-TV_FUNCTION(pluck, "pluck(ind, seqs, *rest)") {
-    if (a.nrest > 1) {
-        PyErr_SetString(PyExc_TypeError, "pluck takes at most 3 arguments");
-        return nullptr;
-    }
+TV_FUNCTION(pluck, "pluck(ind, seqs, *rest)", tail_at_most(1)) {
     return pluck_impl(a[0], a[1], a.nrest ? a.rest[0] : nullptr);
 }

@@ -55,5 +55,17 @@ PyObject* mapcat_impl(PyObject* func, PyObject* seqs);
 PyObject* pluck_impl(PyObject* ind, PyObject* seqs, PyObject* deflt);
 // The running results of binop over seq, led by `initial` when it is not nullptr.
 PyObject* accumulate_impl(PyObject* binop, PyObject* seq, PyObject* initial);
+// True when no two elements of seq are equal.
+PyObject* isdistinct_impl(PyObject* seq);
+// The sorted merge of the sorted sequences `seqs` (a tuple), by key value when key is not
+// None.
+PyObject* merge_sorted_impl(PyObject* seqs, PyObject* key);
+// The tuples of elements at one position of the sequences that are not all equal; kwargs
+// (nullptr or a dict) may give "default" and "key".
+PyObject* diff_impl(PyObject* const* seqs, Py_ssize_t nseqs, PyObject* kwargs);
+// The pairs (left, right) of elements whose key values agree; a default (nullptr: none)
+// stands in for the missing side of an unmatched element.
+PyObject* join_impl(PyObject* leftkey, PyObject* leftseq, PyObject* rightkey,
+                    PyObject* rightseq, PyObject* left_default, PyObject* right_default);
 
 }  // namespace tv::seq

@@ -222,11 +222,7 @@ TV_FUNCTION(remove, "remove(predicate, seq)") {
     return lazy_over<RemoveStep>(a[1], borrow(a[0]));
 }
 
-TV_FUNCTION(accumulate, "accumulate(binop, seq, *rest)") {
-    if (a.nrest > 1) {
-        PyErr_SetString(PyExc_TypeError, "accumulate takes at most 3 arguments");
-        return nullptr;
-    }
+TV_FUNCTION(accumulate, "accumulate(binop, seq, *rest)", tail_at_most(1)) {
     return accumulate_impl(a[0], a[1], a.nrest ? a.rest[0] : nullptr);
 }
 

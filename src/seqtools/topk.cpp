@@ -10,6 +10,7 @@
 #include "seqtools/seqtools.hpp"
 
 #include "utils/binder.hpp"
+#include "utils/cached.hpp"
 #include "utils/hashing.hpp"
 #include "utils/int_buffer.hpp"
 #include "utils/refvec.hpp"
@@ -205,16 +206,16 @@ PyObject* tuple_of(Vals elems, const std::vector<size_t>& pos) {
 }
 
 // list.sort(reverse=True), the interpreter's stable sort.
+InternedStr SORT_NAME{"sort"};
+OnceCell REVERSE_KWNAMES;
+
 bool sort_descending(PyObject* list) {
-    static PyObject* name = nullptr;
-    static PyObject* kwnames = nullptr;
-    if (!name) {
-        Ref n = steal(PyUnicode_InternFromString("sort"));
-        Ref kw = steal(Py_BuildValue("(s)", "reverse"));
-        if (!n || !kw) return ffi_err(), false;
-        name = n.release();
-        kwnames = kw.release();
-    }
+    PyObject* name = interned(SORT_NAME);
+    PyObject* kwnames = name ? REVERSE_KWNAMES.get([] {
+        PyObject* t = Py_BuildValue("(s)", "reverse");
+        return t ? t : ffi_err();
+    }) : nullptr;
+    if (!kwnames) return ffi_err(), false;
     PyObject* args[] = {list, Py_True};
     Ref r = steal(PyObject_VectorcallMethod(name, args, 1, kwnames));
     return r ? true : (ffi_err(), false);

@@ -1,11 +1,13 @@
 // unique(seq, key=None): lazy deduplication with two dedicated iterator types, a general
 // one over any iterable and a native scanner for integer buffers.
+#include "seqtools/seqtools.hpp"
+
 #include "utils/binder.hpp"
 #include "utils/int_buffer.hpp"
 #include "utils/int_table.hpp"
+#include "utils/key_table.hpp"
 #include "utils/native_iter.hpp"
 #include "utils/registry.hpp"
-#include "utils/seen.hpp"
 #include "utils/source.hpp"
 
 #include <algorithm>
@@ -26,7 +28,7 @@ struct UniqueState {
         "__length_hint__($self)\n--\n\nUpper bound (PEP 424 allows estimates): every remaining "
         "source\nelement could be new. Lets consumers preallocate.";
 
-    PySeen seen;
+    KeySet seen;
     Source source;
     Ref key;
 

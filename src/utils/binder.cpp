@@ -75,6 +75,11 @@ Sig::Sig(const char* text, const char* owner, std::initializer_list<ConvSpec> co
     }
     (void)nkwonly;
     for (const ConvSpec& c : convs) {
+        if (c.conv == Conv::Tail) {
+            if (!varargs_ || c.most < 0) bad_declaration(text);
+            rest_max_ = c.most;
+            continue;
+        }
         int i = 0;
         while (i < nparams_ && params_[i].name != c.name) ++i;
         if (i == nparams_) bad_declaration(text);
@@ -97,6 +102,12 @@ Sig::Sig(const char* text, const char* owner, std::initializer_list<ConvSpec> co
     if (nparams_ == npos_) {
         direct_min_ = npos_;
         direct_max_ = varargs_ ? PY_SSIZE_T_MAX : npos_;
+    }
+    // Calls past the tail's bound leave the hot paths and fail in bind_slow.
+    if (rest_max_ != PY_SSIZE_T_MAX) {
+        Py_ssize_t most = npos_ + rest_max_;
+        if (direct_max_ > most) direct_max_ = most;
+        if (hot_max_ > most) hot_max_ = most;
     }
 }
 
@@ -199,7 +210,8 @@ bool Sig::convert(Args& a) const {
     for (int i = 0; i < nparams_; ++i) {
         bool ok = true;
         switch (params_[i].conv) {
-            case Conv::Any: break;
+            case Conv::Any:
+            case Conv::Tail: break;
             case Conv::Bool: ok = to_bool(a.v[i], &a.c[i].b); break;
             case Conv::U64: ok = to_u64(a.v[i], &a.c[i].u); break;
             case Conv::I64: ok = to_i64(a.v[i], &a.c[i].i); break;
@@ -238,7 +250,15 @@ bool Sig::bind_slow(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t n
     if (missing) return missing_error(filled, missing);
     for (int i = 0; i < nparams_; ++i)
         if (!filled[i]) a.buf[i] = params_[i].deflt;
-    return simple_ || convert(a);
+    // The tail's bound is checked last: a bad keyword or conversion is reported first.
+    if (!simple_ && !convert(a)) return false;
+    return a.nrest <= rest_max_ || tail_error();
+}
+
+bool Sig::tail_error() const {
+    PyErr_Format(PyExc_TypeError, "%s takes at most %zd arguments", name_.c_str(),
+                 (Py_ssize_t)npos_ + rest_max_);
+    return false;
 }
 
 bool Sig::missing_error(const bool* filled, int missing) const noexcept {

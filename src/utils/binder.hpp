@@ -3,6 +3,7 @@
 // docstring the interpreter reads __text_signature__ from and the binder's parameter table.
 //
 //   TV_FUNCTION(tail, "tail(n, seq)", {"n", tv::Conv::U64}) { ... a.u(0) ... }
+//   TV_FUNCTION(get, "get(ind, coll, *rest)", tv::tail_at_most(1)) { ... a.nrest <= 1 ... }
 //
 // The body receives Args: borrowed parameter values in declaration order (keyword-only ones
 // after the positional ones), converted integers/booleans beside them, and the variadic tail.
@@ -15,12 +16,18 @@
 
 namespace tv {
 
-enum class Conv : uint8_t { Any, Bool, U64, I64 };
+// Tail: not a conversion but the declared bound of the variadic tail (see tail_at_most).
+enum class Conv : uint8_t { Any, Bool, U64, I64, Tail };
 
 struct ConvSpec {
     const char* name;
     Conv conv;
+    Py_ssize_t most = 0;  // Conv::Tail only: the most values the tail accepts
 };
+
+// Declares that the `*rest` tail takes at most `n` values: a call with more fails in the
+// binder with "<name> takes at most <positional parameters + n> arguments".
+constexpr ConvSpec tail_at_most(Py_ssize_t n) { return ConvSpec{nullptr, Conv::Tail, n}; }
 
 inline constexpr int kMaxParams = 8;
 
@@ -107,6 +114,7 @@ private:
                    PyObject* kwnames, PyObject* kwdict) const;
     bool keyword(Args& a, bool* filled, PyObject* key, PyObject* value) const;
     bool missing_error(const bool* filled, int missing) const noexcept;
+    bool tail_error() const;
     bool convert(Args& a) const;
 
     std::string name_, display_, doc_;
@@ -116,6 +124,8 @@ private:
     Py_ssize_t direct_min_ = PY_SSIZE_T_MAX, direct_max_ = 0;
     // The most positional arguments the hot path binds (-1 when it binds none).
     Py_ssize_t hot_max_ = -1;
+    // The declared bound of the variadic tail (PY_SSIZE_T_MAX: unbounded).
+    Py_ssize_t rest_max_ = PY_SSIZE_T_MAX;
     bool varargs_ = false, varkw_ = false, simple_ = true, bound_ = false;
 };
 

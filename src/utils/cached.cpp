@@ -44,19 +44,23 @@ int watch_forks() noexcept {
     return 0;
 }
 
+PyObject* interned_slow(InternedStr& s) {
+    return s.cell.get([&] {
+        PyObject* v = PyUnicode_InternFromString(s.text);
+        return v ? v : ffi_err();
+    });
+}
+
 PyObject* cached_attr(CachedAttr& c) {
     if (PyObject* v = c.cell.peek()) return v;
     return c.cell.get([&] { return import_attr(c.module, c.path).release(); });
 }
 
-Ref module_attr_slow(ModuleAttr& m) {
+Ref live_attr_slow(ModuleAttr& m) {
     if (PyErr_Occurred()) return Ref();  // the fast lookup failed
     PyObject* mod = cached_attr(m.module);
     if (!mod) return Ref();
-    PyObject* name = m.name_str.get([&] {
-        PyObject* s = PyUnicode_InternFromString(m.name);
-        return s ? s : ffi_err();
-    });
+    PyObject* name = interned(m.name);
     if (!name) return Ref();
     if (PyModule_CheckExact(mod) && !m.dict) {
         m.key = name;

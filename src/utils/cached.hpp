@@ -1,12 +1,28 @@
-// Standard-library objects imported on first use and kept for the life of the process. Each
-// family defines the cells it uses beside its code:
+// Objects made on first use and kept for the life of the process: interned strs, and
+// standard-library objects imported once. Every cell is a OnceCell, so a first use that fails
+// (an import error, MemoryError) leaves it empty and the next use tries again. Each family
+// defines the cells it uses beside its code:
 //
+//   InternedStr LEN{"__len__"};
 //   CachedAttr ISLICE{"itertools", "islice", {}};
-//   ... PyObject* islice = cached_attr(ISLICE); ...
+//   ... PyObject* len = interned(LEN); PyObject* islice = cached_attr(ISLICE); ...
 #pragma once
 #include "utils/once.hpp"
 
 namespace tv {
+
+struct InternedStr {
+    const char* text;
+    OnceCell cell{};
+};
+
+PyObject* interned_slow(InternedStr& s);
+
+// The interned str (borrowed), or nullptr with the exception set.
+inline PyObject* interned(InternedStr& s) {
+    if (PyObject* v = s.cell.peek()) return v;
+    return interned_slow(s);
+}
 
 struct CachedAttr {
     const char* module;
@@ -22,8 +38,7 @@ PyObject* cached_attr(CachedAttr& c);
 // paying for an import per call.
 struct ModuleAttr {
     CachedAttr module;  // its path is nullptr: the module object itself
-    const char* name;
-    OnceCell name_str;  // the interned attribute name
+    InternedStr name;   // the attribute name
     // Once both are known: the dictionary of a plain module (which lives as long as the
     // kept module) and the interned name, read without synchronisation under the lock.
     PyObject* dict = nullptr;
@@ -33,16 +48,16 @@ struct ModuleAttr {
 // A fresh (uncached) lookup of module.attr; a new reference.
 Ref import_attr(const char* module, const char* path);
 
-Ref module_attr_slow(ModuleAttr& m);
+Ref live_attr_slow(ModuleAttr& m);
 
 // module.name as it is now (a new reference), or an empty Ref with the exception set.
-inline Ref module_attr(ModuleAttr& m) {
+inline Ref live_attr(ModuleAttr& m) {
     if (m.dict) {
         // A plain module's type defines no attribute by these names, so its dictionary is
         // where the attribute lives: one lookup instead of the generic attribute walk.
         if (PyObject* v = PyDict_GetItemWithError(m.dict, m.key)) return borrow(v);
     }
-    return module_attr_slow(m);
+    return live_attr_slow(m);
 }
 
 }  // namespace tv

@@ -15,6 +15,7 @@
 #include "utils/hashing.hpp"
 
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace tv {
@@ -30,12 +31,24 @@ struct Chain {
 
 class HashIndex {
 public:
-    explicit HashIndex(bool fast) : fast_(fast) {}
+    // `eager`: grow fourfold at every size (a seen-set, whose elements are mostly new on
+    // large inputs, pays for each rehash); otherwise twofold past 64K slots, to bound the
+    // memory of tables whose payloads dominate anyway.
+    explicit HashIndex(bool fast, bool eager = false) : fast_(fast), eager_(eager) {}
     HashIndex(const HashIndex&) = delete;
     HashIndex& operator=(const HashIndex&) = delete;
     ~HashIndex() { PyMem_Free(slots_); }
 
     bool fast() const { return fast_; }
+
+    // Forgets every position; the index is empty (and usable) afterwards.
+    void clear() {
+        PyMem_Free(std::exchange(slots_, nullptr));
+        mask_ = 0;
+        shift_ = 64;
+        count_ = 0;
+        rest_.clear();
+    }
 
     struct Probe {
         int64_t pos;    // position of the equal element, or -1 when none is stored
@@ -118,7 +131,7 @@ private:
     void grow() {
         Slot* old = slots_;
         size_t n = mask_ + 1;
-        alloc(n < (size_t(1) << 16) ? 4 * n : 2 * n);
+        alloc(eager_ || n < (size_t(1) << 16) ? 4 * n : 2 * n);
         for (size_t j = 0; j < n; ++j)
             if (old[j].chain.state != Chain::kEmpty) slots_[free_slot(old[j].hash)] = old[j];
         PyMem_Free(old);
@@ -130,6 +143,7 @@ private:
     size_t count_ = 0;  // distinct hashes in the table
     std::vector<std::vector<uint32_t>> rest_;  // the members after the first of each chain
     bool fast_;
+    bool eager_;
 };
 
 }  // namespace tv

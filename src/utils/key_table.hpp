@@ -1,28 +1,37 @@
-// The distinct keys of a counting or grouping call, in order of first occurrence, each with
-// a payload (a count, a list of elements). Keys are found through the hash index: one hash
-// per key, identity before ==, no Python dict touched until the result is built.
+// The one table for Python objects: the distinct keys of a call, in order of first
+// occurrence, each with a payload (a count, a list of elements, or nothing at all for a
+// seen-set). Keys are found through the hash index: one hash per key, identity before ==,
+// no Python dict touched until the result is built.
 //
 //   KeyTable<int64_t> t;                        // frequencies, countby
 //   int64_t* c = t.find_or_add(k, inserted);    // nullptr: hashing or == raised
 //   ++*c;
 //   PyObject* d = t.to_dict([](int64_t& c) { return PyLong_FromLongLong(c); });
+//
+//   KeySet seen;                                // unique, isdistinct
+//   int r = seen.insert(x);                     // 1 new, 0 seen before, -1 error
 #pragma once
 #include "utils/hash_index.hpp"
 
 #include <new>
+#include <type_traits>
 #include <vector>
 
 namespace tv {
+
+// The payload of a seen-set: takes no room in an entry.
+struct NoPayload {};
 
 template <class V>
 class KeyTable {
 public:
     struct Entry {
         Ref key;  // the first occurrence of the key value; the index borrows it from here
-        V val;
+        [[no_unique_address]] V val;
     };
 
-    KeyTable() : index_(int_fast_hash_enabled()) {}
+    explicit KeyTable(bool fast = int_fast_hash_enabled())
+        : index_(fast, std::is_same_v<V, NoPayload>) {}
     KeyTable(const KeyTable&) = delete;
     KeyTable& operator=(const KeyTable&) = delete;
 
@@ -64,6 +73,27 @@ public:
         return p.pos >= 0 ? &entries_[(size_t)p.pos].val : nullptr;
     }
 
+    // Seen-set use: 1 when `key` was new and is now stored (a strong reference taken), 0
+    // when an equal key is stored already, -1 with an exception set when hashing or
+    // comparing raised. Throws std::bad_alloc.
+    int insert(PyObject* key) {
+        bool inserted;
+        if (!find_or_add(key, inserted)) return -1;
+        return inserted ? 1 : 0;
+    }
+
+    // Drops every key; the table is empty (and usable) afterwards. The references go last,
+    // so a __del__ they run sees an empty table.
+    void clear() {
+        std::vector<Entry> gone;
+        gone.swap(entries_);
+        index_.clear();
+    }
+
+    int traverse(visitproc visit, void* arg) const {
+        for (const Entry& e : entries_) Py_VISIT(e.key.get());
+        return 0;
+    }
     // Visits every key, and every payload through visit_val(payload, visit, arg).
     template <class VisitVal>
     int traverse(visitproc visit, void* arg, VisitVal&& visit_val) const {
@@ -94,63 +124,8 @@ private:
     HashIndex index_;
 };
 
-}  // namespace tv
-
-namespace tv {
-
-// Counts of distinct keys, in order of first occurrence, as the dict {key: count}.
-//
-// Counts start in the native table: with repeated keys each occurrence costs one probe and
-// an increment, and the dict is built once at the end. When the first kProbe keys are
-// mostly distinct, that plan pays twice per key (a probe now, a dict insertion later), so
-// the counts move into the result dict and every further key is counted there: a new key
-// costs one insertion (setdefault to 1), a repeated one a lookup and a store.
-class Tally {
-public:
-    // `expected`: the number of keys to come when the input knows it (0 otherwise), so
-    // that a dict taking over the counts is sized once for them.
-    explicit Tally(size_t expected = 0) : expected_(expected) {}
-
-    // False with an exception set when hashing or comparing raised. Throws bad_alloc.
-    bool add(PyObject* key) {
-        if (dict_) return add_to_dict(key);
-        bool inserted;
-        int64_t* c = table_.find_or_add(key, inserted);
-        if (!c) return false;
-        ++*c;
-        if (++seen_ == kProbe && table_.size() > kProbe / 4 * 3) {
-            // Room for the keys still to come, at the distinct share seen so far.
-            size_t room = expected_ / kProbe * table_.size();
-            dict_ = steal(table_.to_dict(count_object, room));
-            if (!dict_) return false;
-        }
-        return true;
-    }
-    // The dict of counts (a new reference), or nullptr with an exception set.
-    PyObject* result() { return dict_ ? Py_NewRef(dict_.get()) : table_.to_dict(count_object); }
-
-private:
-    static constexpr size_t kProbe = 1 << 14;
-    static PyObject* count_object(int64_t c) { return PyLong_FromLongLong(c); }
-
-    bool add_to_dict(PyObject* key) {
-        PyObject* d = dict_.get();
-        Py_ssize_t before = PyDict_GET_SIZE(d);
-        // A cached small int, yet a counted reference on interpreters without immortal
-        // objects: it is released like any other.
-        Ref one = steal(PyLong_FromLong(1));
-        if (!one) return ffi_err(), false;
-        PyObject* cur = PyDict_SetDefault(d, key, one.get());
-        if (!cur) return ffi_err(), false;
-        if (PyDict_GET_SIZE(d) != before) return true;  // a new key, stored with 1
-        Ref next = steal(PyNumber_Add(cur, one.get()));  // our own exact int: no user code
-        return next && PyDict_SetItem(d, key, next.get()) == 0;
-    }
-
-    KeyTable<int64_t> table_;
-    Ref dict_;  // the counts once they moved into the result
-    size_t seen_ = 0;
-    size_t expected_;
-};
+using KeySet = KeyTable<NoPayload>;
+static_assert(sizeof(KeySet::Entry) == sizeof(PyObject*), "a seen-set entry is its key alone");
 
 }  // namespace tv
+

@@ -100,7 +100,7 @@ public:
 
     // The type object (borrowed; created on first need), nullptr with an exception set.
     static PyTypeObject* type() noexcept {
-        if (type_) return type_;
+        if (PyTypeObject* t = type_.get()) return t;
         static PyMethodDef methods[2] = {};
         static PyType_Slot slots[8] = {};
         size_t n = 0;
@@ -202,7 +202,7 @@ private:
         return 0;
     }
 
-    static inline PyTypeObject* type_ = nullptr;
+    static inline TypeCell type_;
 };
 
 // The state of a NativeIter: one step state of any kind behind a virtual call, so every
