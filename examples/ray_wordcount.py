@@ -47,13 +47,14 @@ def temp_dir():
 def start(address=None, num_cpus=2):
     """Joins the cluster at `address`, or starts a local one; returns the seconds it took."""
     began = time.perf_counter()
+    # Tasks refer to the job module's functions by name, so every worker imports it: Ray
+    # ships the workers a copy (they need not share the driver's files or sys.path).
+    common = dict(logging_level=logging.WARNING, runtime_env={"py_modules": [jobs]})
     if address:
-        # A remote cluster's workers import the job module from the copy Ray ships them.
-        ray.init(address=address, logging_level=logging.WARNING,
-                 runtime_env={"py_modules": [jobs]})
+        ray.init(address=address, **common)
     else:
         ray.init(num_cpus=num_cpus, include_dashboard=False, _node_ip_address="127.0.0.1",
-                 _temp_dir=temp_dir(), logging_level=logging.WARNING)
+                 _temp_dir=temp_dir(), **common)
     return time.perf_counter() - began
 
 
