@@ -3,9 +3,10 @@
 # machine; on 3.13 also the type checks (dev/typecheck.sh) and the documentation build
 # (dev/docs.sh); then the suite once more on 3.13 against an AddressSanitizer + UBSan build,
 # and once on a debug interpreter (Debian's python3.11-dbg, built with Py_DEBUG) with
-# reference-leak hunting. Needs only the interpreters and network access to PyPI (and, for
-# the debug interpreter when it is missing, root and apt-get); everything else is installed
-# into throwaway virtual environments under build/test/.
+# reference-leak hunting; and the Ray example once, on 3.13, in a venv of its own. Needs only
+# the interpreters and network access to PyPI (and, for the debug interpreter when it is
+# missing, root and apt-get); everything else is installed into throwaway virtual
+# environments under build/test/.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -98,6 +99,26 @@ else
   echo "no CPython 3.13: type checks and documentation skipped" >&2
   failed+=("typecheck/docs(no 3.13)")
 fi
+# --- Ray stage (once, on 3.13) ------------------------------------------------------------
+# The scaling-out examples on a local Ray cluster. Ray is heavy, so it goes into a venv of
+# its own, never into the suites' venvs (where its tests skip). A failed install still runs
+# the tests: they say so, and fail when CI=true. Reuses the py3.13 build directory.
+run_ray() {  # python
+  local py=$1 venv="$work/venv-ray"
+  echo "=== py3.13: Ray example"
+  [ -x "$venv/bin/python" ] || "$py" -m venv "$venv" || return 1
+  "$venv/bin/python" -m pip install -q pytest hypothesis scikit-build-core ninja cmake || return 1
+  "$venv/bin/python" -m pip install -q ray || echo "ray could not be installed" >&2
+  "$venv/bin/python" -m pip install -q --no-build-isolation --force-reinstall --no-deps \
+      -Cbuild-dir="$work/build-py3.13" "$root" || return 1
+  (cd "$work" && TARVEL_RAY=1 timeout 900 "$venv/bin/python" -m pytest -q -p no:cacheprovider \
+      -o addopts="" --rootdir "$root" "$root/tests/test_ray_example.py" \
+      "$root/tests/test_parallel_example.py")
+}
+if [ -n "${chosen[3.13]:-}" ]; then
+  run_ray "${chosen[3.13]}" || failed+=("ray")
+fi
+# -------------------------------------------------------------------------------------------
 if [ -n "${chosen[3.13]:-}" ]; then
   run_suite "py3.13-asan" "${chosen[3.13]}" ON || failed+=("py3.13-asan")
 else
