@@ -107,6 +107,33 @@ debug_suite() {
   run_suite py3.11-dbg "$dbg" debug
 }
 
+# The scaling-out examples on a local Ray cluster, once, on 3.13. Ray is heavy, so it goes
+# into a venv of its own, never into the suites' venvs (where its tests skip). A failed
+# install still runs the tests: they say so, and fail in CI. Reuses the py3.13 build directory.
+ray_suite() {  # PYTHON
+  local py=$1 venv="$work/venv-ray"
+  [ -x "$venv/bin/python" ] || { note "ray: creating build/test/venv-ray"; "$py" -m venv "$venv" || return 1; }
+  note "ray: installing the test tools and ray (about 80 MB from PyPI on the first run)"
+  "$venv/bin/python" -m pip install -q pytest hypothesis scikit-build-core ninja cmake || return 1
+  "$venv/bin/python" -m pip install -q ray || echo "ray could not be installed" >&2
+  "$venv/bin/python" -m pip install -q --no-build-isolation --force-reinstall --no-deps \
+      -Cbuild-dir="$work/build-py3.13" "$root" || return 1
+  (cd "$work" && TARVEL_RAY=1 timeout 900 "$venv/bin/python" -m pytest -q -p no:cacheprovider \
+      -o addopts="" --rootdir "$root" "$root/tests/test_ray_example.py" \
+      "$root/tests/test_parallel_example.py")
+}
+
+# Interpreters the host does not have: dev/interpreters.sh obtains them into a cache outside
+# the clone (idempotently; the first run takes about 20 minutes) and lists them as
+# "KIND VERSION PATH". 3.14 and 3.15 run inside a Debian unstable chroot (their binaries need
+# a newer C library than the host's); free-threaded builds run on the host.
+cached_suite() {  # KIND VERSION PATH
+  case $1 in
+    chroot) bash "$root/dev/in-chroot.sh" bash "$root/dev/suite-one.sh" "python$2" "chroot-py$2" </dev/null ;;
+    ft) bash "$root/dev/suite-one.sh" "$3" "py$2" </dev/null ;;
+  esac
+}
+
 if [ $fast = 1 ]; then
   py=$(pick_python ${fast_py:+"$fast_py"}) || exit 2
   v=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
@@ -141,6 +168,18 @@ note "whole suite: CPython $(printf '%s\n' "${!chosen[@]}" | sort -V | tr '\n' '
 for v in $(printf '%s\n' "${!chosen[@]}" | sort -V); do
   stage "py$v" run_suite "py$v" "${chosen[$v]}" release
 done
+note "interpreters from the cache (dev/interpreters.sh)"
+if listing=$(bash "$root/dev/interpreters.sh" all); then
+  echo "$listing"
+  while read -r kind v path; do
+    case $kind in
+      chroot) stage "py$v" cached_suite "$kind" "$v" "$path" ;;
+      ft) stage "py$v" cached_suite "$kind" "$v" "$path" ;;
+    esac
+  done <<<"$listing"
+else
+  missing interpreters "dev/interpreters.sh could not obtain them"
+fi
 # Once, on 3.13: the stubs against the module and the typed example, then the documentation
 # site with its examples. Both use the py3.13 install.
 if [ -x "$work/venv-py3.13/bin/python" ]; then
@@ -149,6 +188,11 @@ if [ -x "$work/venv-py3.13/bin/python" ]; then
 else
   missing typecheck "no CPython 3.13"
   missing docs "no CPython 3.13"
+fi
+if [ -n "${chosen[3.13]:-}" ]; then
+  stage ray ray_suite "${chosen[3.13]}"
+else
+  missing ray "no CPython 3.13"
 fi
 if [ -n "${chosen[3.13]:-}" ]; then
   stage py3.13-asan run_suite py3.13-asan "${chosen[3.13]}" asan

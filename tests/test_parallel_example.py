@@ -2,6 +2,7 @@
 what one process gives, and both agree with a plain Python model."""
 
 import collections
+import json
 import concurrent.futures
 import multiprocessing
 import os
@@ -23,11 +24,12 @@ def example():
         pytest.skip(f"tarvel has no {', '.join(missing)} yet")
     if not os.path.isdir(EXAMPLES):
         pytest.skip("examples/ not shipped")
-    # Spawned workers get the parent's sys.path, so they import the example by this name.
+    # Spawned workers get the parent's sys.path, so they import the job module by this name.
     sys.path.insert(0, EXAMPLES)
     try:
         import parallel_wordcount
-        yield parallel_wordcount
+        import wordcount_jobs
+        yield parallel_wordcount, wordcount_jobs
     finally:
         sys.path.remove(EXAMPLES)
 
@@ -55,16 +57,15 @@ def model(text, sales):
     (9, 0, 0, 3),        # empty partitions merge to empty results
 ])
 def test_workers_match_one_process_and_model(example, pool, partitions, lines, records, fan_in):
-    text = example.make_text(partitions, lines, seed=partitions)
-    sales = example.make_sales(partitions, records, seed=partitions + 1)
-    merge = example.tree_merge
-    words = merge(pool, sum, pool.map(example.count_words, text), fan_in)
-    groups = merge(pool, example.concat_lists, pool.map(example.group_by_region, sales), fan_in)
-    totals = merge(pool, sum, pool.map(example.total_by_region, sales), fan_in)
-    local = example.single_process(text, sales)
-    assert (words, groups, totals) == local == model(text, sales)
+    driver, jobs = example
+    text = jobs.make_text(partitions, lines, seed=partitions)
+    sales = jobs.make_sales(partitions, records, seed=partitions + 1)
+    spread, pids = driver.distributed(pool, text, sales, jobs.count_words, fan_in)
+    local = jobs.single_process(text, sales, jobs.count_words)
+    assert spread == local == model(text, sales)
+    assert pids and os.getpid() not in pids
     # first-occurrence order survives the partitioning and the merge tree
-    for spread_dict, local_dict in zip((words, groups, totals), local):
+    for spread_dict, local_dict in zip(spread, local):
         assert list(spread_dict) == list(local_dict)
 
 
@@ -74,7 +75,8 @@ def test_script_end_to_end(example):
         p for p in (os.path.dirname(os.path.dirname(tarvel.__file__)),
                     os.environ.get("PYTHONPATH")) if p))
     out = subprocess.run(
-        [sys.executable, os.path.join(EXAMPLES, "parallel_wordcount.py"), "--partitions", "6"],
+        [sys.executable, os.path.join(EXAMPLES, "parallel_wordcount.py"), "--partitions", "6",
+         "--source", os.path.dirname(json.__file__)],
         capture_output=True, text=True, timeout=300, env=env)
     assert out.returncode == 0, out.stderr
     assert "same as one process: yes" in out.stdout
