@@ -127,7 +127,8 @@ get_ft313() {
   local build=$CACHE/build-3.13t
   rm -rf "$build" "$FT_PREFIX"
   mkdir -p "$build"
-  (cd "$build" && "$tree/configure" -q --disable-gil --prefix="$FT_PREFIX" --with-ensurepip=install >&2 &&
+  # Debian's patches refuse ensurepip outside a virtual environment: pip comes with each venv.
+  (cd "$build" && "$tree/configure" -q --disable-gil --prefix="$FT_PREFIX" --with-ensurepip=no >&2 &&
     make -s -j"$(nproc)" >&2 && make -s install >&2)
   "$FT_PREFIX/bin/python3.13t" -c 'import ssl, venv, sysconfig; assert sysconfig.get_config_var("Py_GIL_DISABLED")' >&2
   touch "$FT_PREFIX/.tarvel-ready"
