@@ -112,13 +112,16 @@ get_ft313() {
     # downloads.
     local ver got=""
     for ver in $(apt-cache "${aptopts[@]}" showsrc python3.13 | awk '/^Version:/ { print $2 }' | sort -rV); do
-      if (cd "$src" && apt-get "${aptopts[@]}" source -q "python3.13=$ver" >&2); then
+      if (cd "$src" && apt-get "${aptopts[@]}" source -q --download-only "python3.13=$ver" >&2); then
         got=$ver
         break
       fi
       log "python3.13 $ver is listed but does not download; trying an older one"
     done
     [ -n "$got" ] || { log "no python3.13 source package downloads"; return 1; }
+    # Unpacked without Debian's patches: they fit the interpreter to Debian's own layout
+    # (dist-packages, a site.py that misses a free-threaded venv's lib/python3.13t).
+    (cd "$src" && dpkg-source -x --skip-patches ./*.dsc >&2)
     tree=$(find "$src" -maxdepth 1 -type d -name 'python3.13-3.13*' | sort -V | tail -n1)
     [ -n "$tree" ] || { log "apt-get source gave no python3.13 tree"; return 1; }
     touch "$tree/.tarvel-unpacked"

@@ -15,7 +15,9 @@ venv="$work/venv-$label"
 export PIP_DISABLE_PIP_VERSION_CHECK=1 HYPOTHESIS_PROFILE=${HYPOTHESIS_PROFILE:-ci}
 mkdir -p "$work"
 echo "=== $label: $("$py" -c 'import sys; print(sys.version.split()[0])') ($py)"
-if [ ! -x "$venv/bin/python" ]; then
+# A venv left half-made by an interrupted run has no pip: start it again.
+if ! "$venv/bin/python" -m pip --version >/dev/null 2>&1; then
+  rm -rf "$venv"
   "$py" -m venv "$venv" || exit 1
 fi
 "$venv/bin/python" -m pip install -q --only-binary=:all: --upgrade pip >/dev/null 2>&1
@@ -24,8 +26,7 @@ fi
 "$venv/bin/python" -m pip install -q --no-build-isolation --force-reinstall --no-deps \
   -Cbuild-dir="$work/build-$label" -Ccmake.build-type=Release "$root" || exit 1
 echo "--- $label: internals the fast paths read"
-"$venv/bin/python" -c 'import tarvel._tarvel as t; print(t._fast_paths())' 2>/dev/null ||
-  echo "(no _fast_paths report on this build)"
+"$venv/bin/python" "$root/tests/layout_probe.py"
 cd "$work" && "$venv/bin/python" -m pytest "$root/tests" -q -p no:cacheprovider -o addopts="" --rootdir "$root" "$@"
 rc=$?
 [ $rc -eq 5 ] && echo "pytest collected no tests on $label: the suite is broken" >&2
