@@ -87,6 +87,31 @@ run_suite() {  # label python sanitize
 for v in $(printf '%s\n' "${!chosen[@]}" | sort -V); do
   run_suite "py$v" "${chosen[$v]}" OFF || failed+=("py$v")
 done
+# --- interpreters from the cache (dev/interpreters.sh obtains them, idempotently) ----------
+# 3.14 and 3.15 run inside a Debian unstable chroot (their binaries need a newer C library
+# than the host's); the free-threaded builds run on the host. Each is a whole-suite run.
+cached_interpreters() {
+  echo "=== interpreters from the cache"
+  bash "$root/dev/interpreters.sh" all
+}
+run_chroot_suite() {  # VERSION
+  bash "$root/dev/in-chroot.sh" bash "$root/dev/suite-one.sh" "python$1" "chroot-py$1"
+}
+run_ft_suite() {  # VERSION PATH
+  bash "$root/dev/suite-one.sh" "$2" "py$1"
+}
+if listing=$(cached_interpreters); then
+  while read -r kind v path; do
+    case $kind in
+      chroot) run_chroot_suite "$v" </dev/null || failed+=("chroot-py$v") ;;
+      ft) run_ft_suite "$v" "$path" </dev/null || failed+=("py$v") ;;
+    esac
+  done <<<"$listing"
+else
+  failed+=("interpreters")
+fi
+# ---------------------------------------------------------------------------------------------
+
 # Once, on 3.13: the stubs against the module and the typed example (stubtest, mypy --strict,
 # pyright), then the documentation site with its examples. Both use the py3.13 install.
 if [ -x "$work/venv-py3.13/bin/python" ]; then
