@@ -55,16 +55,15 @@ def check_leaks(op, *, watch=(), raises=(), repeat=REPEAT):
     per_round = max(100, repeat // 2)
     # The smallest object a leak can lose is 16 bytes; half of that per call is the bar.
     slack = min(12 * 1024, per_round * 8)
+    # The free-threaded build frees some memory (list and dict storage among it) only once
+    # enough has piled up, so memory climbs for a while before it settles: a full round more.
+    warm = 50 + (per_round if FREE_THREADED else 0)
     _run(op, 50, raises)  # warm caches, lazy imports, free lists
-    if FREE_THREADED:
-        # That build frees some memory (list and dict storage among it) only once enough has
-        # piled up, so memory climbs for a while before it settles: a full round first.
-        _run(op, per_round, raises)
     gc.collect()
     before_refs = [sys.getrefcount(o) for o in watch]
     tracemalloc.start()
     try:
-        _run(op, 50, raises)
+        _run(op, warm, raises)
         samples = []
         for i in range(ROUNDS + 1):
             if i:
