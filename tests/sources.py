@@ -168,3 +168,32 @@ class Counting:
         x = next(self.it)
         self.taken += 1
         return x
+
+
+def on_small_stack(fn):
+    """fn() where the C stack is small. From 3.14 the interpreter guards native recursion by
+    the stack actually left rather than by a count, so a chain that would need more than the
+    main thread's stack only meets the guard where the stack is small enough to run out."""
+    import sys
+    import threading
+
+    if sys.version_info < (3, 14):
+        return fn()
+    result = {}
+
+    def run():
+        try:
+            result["value"] = fn()
+        except BaseException as e:  # handed back to the caller's thread
+            result["error"] = e
+
+    old = threading.stack_size(512 * 1024)
+    try:
+        t = threading.Thread(target=run)
+        t.start()
+        t.join()
+    finally:
+        threading.stack_size(old)
+    if "error" in result:
+        raise result.pop("error")
+    return result["value"]

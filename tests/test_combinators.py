@@ -1,11 +1,12 @@
 import gc
+import sys
 import weakref
 
 import pytest
 from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
-from sources import Boom
+from sources import Boom, on_small_stack
 
 
 def pair(*args, **kwargs):
@@ -170,8 +171,11 @@ def test_deep_nesting(tv, wrap):
     f = abs
     for _ in range(25_000):
         f = wrap(tv, f)
-    with pytest.raises(RecursionError):
-        f(1)
+    # On a measured stack the innermost curry's signature lookup may be what runs out: the
+    # interpreter's own parser reports that as MemoryError.
+    stack_errors = (RecursionError, MemoryError) if sys.version_info >= (3, 14) else RecursionError
+    with pytest.raises(stack_errors):
+        on_small_stack(lambda: f(1))
     del f  # released without exhausting the C stack
 
 

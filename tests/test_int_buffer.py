@@ -132,6 +132,7 @@ def test_buffer_pinned_while_iterator_lives(tv):
 
 def test_array_pinned_and_released(tv):
     arr = array.array("q", [1, 2])
+    refs = sys.getrefcount(arr)  # what counts as one reference differs between releases
     it = tv.unique(arr)
     with pytest.raises(BufferError):
         arr.append(3)
@@ -140,7 +141,7 @@ def test_array_pinned_and_released(tv):
         arr.append(3)
     del it
     arr.append(3)
-    assert sys.getrefcount(arr) == 2
+    assert sys.getrefcount(arr) == refs
 
 
 def test_int_iter_length_hint_and_exhaustion(tv):

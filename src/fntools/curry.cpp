@@ -25,6 +25,10 @@ struct BindTable {
     // Newer releases of inspect let a positional-only name given as a keyword fall into a
     // **kwargs parameter; older ones reject it wherever it appears.
     bool lenient_pos_only = false;
+    // Later still, a required positional-only parameter whose name comes as a keyword is
+    // reported missing on the spot, by bind_partial too, even though **kwargs would take the
+    // keyword.
+    bool required_pos_only_missing = false;
 
     // 1 when `nargs` positional arguments and the names in `kw` (a dict or nullptr) bind,
     // 0 when they do not, -1 with an exception set.
@@ -67,6 +71,7 @@ int BindTable::binds(Py_ssize_t nargs, PyObject* kw, bool partial) const {
             if (found < 0) return -1;
             if (p.kind == PosOnly) {
                 if (!lenient_pos_only) return 0;
+                if (required_pos_only_missing && !p.has_default) return 0;
                 continue;  // left in the keywords: only a **kwargs parameter can take it
             }
             from = i - 1;
@@ -101,33 +106,53 @@ int BindTable::binds(Py_ssize_t nargs, PyObject* kw, bool partial) const {
 
 using TablePtr = std::shared_ptr<const BindTable>;
 
-// Which rule this interpreter's inspect follows for positional-only names given as
-// keywords (see BindTable): asked once, of Signature.bind itself. -1 when asking failed.
-int lenient_pos_only() {
-    static int lenient = -1;
-    if (lenient >= 0) return lenient;
-    Ref sig_cls = inspect_attr("Signature");
-    Ref param_cls = sig_cls ? inspect_attr("Parameter") : Ref();
-    if (!param_cls) return -1;
-    Ref po = steal(PyObject_GetAttrString(param_cls.get(), "POSITIONAL_ONLY"));
-    Ref vk = steal(PyObject_GetAttrString(param_cls.get(), "VAR_KEYWORD"));
+// The rules this interpreter's inspect follows for positional-only names given as keywords
+// (see BindTable), asked once of Signature itself, each with a signature where nothing but
+// that rule decides the outcome.
+struct PosOnlyRules {
+    int lenient = -1;  // -1 until asked (or when asking failed)
+    bool required_missing = false;
+};
+
+// 1 when Signature([a: POSITIONAL_ONLY (with `default` unless null), **kw]).`method`(a=1)
+// binds, 0 when it raises TypeError, -1 for any other error.
+int probe_pos_only(PyObject* sig_cls, PyObject* param_cls, const char* method, PyObject* dflt) {
+    Ref po = steal(PyObject_GetAttrString(param_cls, "POSITIONAL_ONLY"));
+    Ref vk = steal(PyObject_GetAttrString(param_cls, "VAR_KEYWORD"));
     if (!po || !vk) return -1;
-    Ref p1 = steal(PyObject_CallFunction(param_cls.get(), "sO", "a", po.get()));
-    Ref p2 = steal(PyObject_CallFunction(param_cls.get(), "sO", "kw", vk.get()));
+    Ref p1 = dflt ? steal(PyObject_CallFunction(param_cls, "sOO", "a", po.get(), dflt))
+                  : steal(PyObject_CallFunction(param_cls, "sO", "a", po.get()));
+    Ref p2 = steal(PyObject_CallFunction(param_cls, "sO", "kw", vk.get()));
     if (!p1 || !p2) return -1;
     Ref list = steal(PyList_New(2));
     if (!list) return -1;
     PyList_SET_ITEM(list.get(), 0, p1.release());
     PyList_SET_ITEM(list.get(), 1, p2.release());
-    Ref sig = steal(PyObject_CallOneArg(sig_cls.get(), list.get()));
-    Ref bind = sig ? steal(PyObject_GetAttrString(sig.get(), "bind")) : Ref();
+    Ref sig = steal(PyObject_CallOneArg(sig_cls, list.get()));
+    Ref bind = sig ? steal(PyObject_GetAttrString(sig.get(), method)) : Ref();
     Ref args = steal(PyTuple_New(0));
     Ref kw = steal(Py_BuildValue("{s:i}", "a", 1));
     if (!bind || !args || !kw) return -1;
     Ref r = steal(PyObject_Call(bind.get(), args.get(), kw.get()));
     if (!r && !discard_matching(PyExc_TypeError)) return -1;
-    lenient = r ? 1 : 0;
-    return lenient;
+    return r ? 1 : 0;
+}
+
+const PosOnlyRules* pos_only_rules() {
+    static PosOnlyRules rules;
+    if (rules.lenient >= 0) return &rules;
+    Ref sig_cls = inspect_attr("Signature");
+    Ref param_cls = sig_cls ? inspect_attr("Parameter") : Ref();
+    if (!param_cls) return nullptr;
+    // With a default nothing is missing: only whether **kwargs may take the name decides.
+    int lenient = probe_pos_only(sig_cls.get(), param_cls.get(), "bind", Py_None);
+    if (lenient < 0) return nullptr;
+    // bind_partial never reports a parameter missing on its own: only the early check can.
+    int partial_ok = lenient ? probe_pos_only(sig_cls.get(), param_cls.get(), "bind_partial", nullptr) : 1;
+    if (partial_ok < 0) return nullptr;
+    rules.required_missing = partial_ok == 0;
+    rules.lenient = lenient;
+    return &rules;
 }
 
 // The table for `sig`, or nullptr (no exception) when `sig` is not of the plain kind and its
@@ -135,9 +160,10 @@ int lenient_pos_only() {
 TablePtr read_table(PyObject* sig) {
     auto table = std::make_shared<BindTable>();
     if (read_params(sig, table->params, true) != 1) return nullptr;
-    int lenient = lenient_pos_only();
-    if (lenient < 0) return nullptr;
-    table->lenient_pos_only = lenient == 1;
+    const PosOnlyRules* rules = pos_only_rules();
+    if (!rules) return nullptr;
+    table->lenient_pos_only = rules->lenient == 1;
+    table->required_pos_only_missing = rules->required_missing;
     return table;
 }
 

@@ -37,11 +37,36 @@ bool self_test() noexcept {
 bool self_test() noexcept { return false; }
 #endif
 
+// The str shortcut reads the hash cached in the object: a hashed str must show the real hash
+// there, and a fresh one the "not yet computed" mark, or every str goes through the slot.
+bool str_cache_probe() noexcept {
+    Ref o = steal(PyUnicode_FromString("tarvel hash cache probe"));
+    if (!o) {
+        PyErr_Clear();
+        return false;
+    }
+    if (((PyASCIIObject*)o.get())->hash != -1) return false;
+    Py_hash_t real = PyObject_Hash(o.get());
+    if (real == -1) {
+        PyErr_Clear();
+        return false;
+    }
+    return ((PyASCIIObject*)o.get())->hash == real;
+}
+
 // -1 until probed. Only touched with the interpreter lock held, and the probe runs no
 // Python code, so no other thread can observe it half-done.
 int fast_hash_state = -1;
 
 }  // namespace
+
+namespace detail {
+int str_cache_state = -1;
+bool probe_str_cache() noexcept {
+    str_cache_state = str_cache_probe() ? 1 : 0;
+    return str_cache_state == 1;
+}
+}  // namespace detail
 
 bool int_fast_hash_enabled() noexcept {
     if (fast_hash_state < 0) fast_hash_state = self_test() ? 1 : 0;

@@ -11,6 +11,16 @@ namespace tv {
 // Whether the interpreter's integer layout and hash are the ones the inline int hash
 // assumes. Probed once per process on first use; when false only speed is lost.
 bool int_fast_hash_enabled() noexcept;
+// Whether a str keeps its computed hash where the inline str path reads it. Probed once per
+// process; inline because every str element asks.
+namespace detail {
+extern int str_cache_state;  // -1 until probed, then 0 or 1
+bool probe_str_cache() noexcept;
+}  // namespace detail
+inline bool str_hash_cache_enabled() noexcept {
+    int state = detail::str_cache_state;
+    return state > 0 || (state < 0 && detail::probe_str_cache());
+}
 
 #if TV_HAVE_LV_TAG
 // The lv_tag word of an int: digit count << 3 | flags | sign code (0 +, 1 zero, 2 -).
@@ -31,7 +41,7 @@ inline Py_hash_t small_int_hash(PyObject* o) noexcept {
 // The element's hash(), or -1 with an exception set.
 inline Py_hash_t element_hash(PyObject* obj, bool fast) noexcept {
     PyTypeObject* tp = Py_TYPE(obj);
-    if (tp == &PyUnicode_Type) {
+    if (tp == &PyUnicode_Type && str_hash_cache_enabled()) {
         Py_hash_t h = ((PyASCIIObject*)obj)->hash;
         if (h != -1) return h;
     }
