@@ -1,6 +1,6 @@
 // Whole-sequence comparisons: diff (the positions where sequences differ), isdistinct (no
-// element twice) and merge_sorted (sorted inputs merged by the standard library's
-// heapq.merge, carried by a NativeIter).
+// element twice) and merge_sorted (sorted inputs merged as the standard library's
+// heapq.merge merges them: natively while it is the library's own, through it otherwise).
 #include "seqtools/seqtools.hpp"
 
 #include "utils/binder.hpp"
@@ -15,6 +15,7 @@
 #include "utils/source.hpp"
 #include "utils/walk.hpp"
 
+#include <cstring>
 #include <vector>
 
 namespace tv::seq {
@@ -127,6 +128,253 @@ private:
     Source it_;
 };
 
+// The k-way merge of heapq.merge, natively: the same heap of (key or value, input order)
+// entries, sifted by the same steps in the same order, so every comparison the library
+// makes - and so every user __eq__/__lt__/__bool__ call and every error - happens at the
+// same point; inputs are opened and read exactly when the library's generator would.
+class NativeMerge {
+public:
+    NativeMerge(Ref seqs, Ref key) noexcept : seqs_(std::move(seqs)), key_(std::move(key)) {}
+
+    PyObject* next() {
+        if (done_) return nullptr;
+        PyObject* r = step();
+        if (!r) finish();  // a generator that ended or raised is finished for good
+        return r;
+    }
+    int traverse(visitproc visit, void* arg) {
+        if (int e = visit_refs(visit, arg, seqs_, key_)) return e;
+        for (const Input& in : inputs_)
+            if (int e = visit_refs(visit, arg, in.key, in.value, in.src)) return e;
+        return 0;
+    }
+
+private:
+    struct Input {
+        Ref key;  // key(value); null without a key
+        Ref value;
+        Source src;
+    };
+    enum class Phase { Start, Heap, Tail };
+
+    PyObject* step() {
+        switch (phase_) {
+        case Phase::Start:
+            if (!setup()) return nullptr;
+            break;
+        case Phase::Heap:
+            if (!advance()) return nullptr;
+            break;
+        case Phase::Tail:
+            // One input left: the rest of it is passed through as it comes.
+            return inputs_[h_[0]].src.next();
+        }
+        if (h_.empty()) return nullptr;
+        phase_ = h_.size() == 1 ? Phase::Tail : Phase::Heap;
+        return Py_NewRef(inputs_[h_[0]].value.get());
+    }
+
+    // First element of every input, in order; an input that ends at once (or whose key
+    // raises StopIteration) takes no place in the heap.
+    bool setup() {
+        Py_ssize_t n = PyTuple_GET_SIZE(seqs_.get());
+        inputs_.reserve((size_t)n);
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            Source src;
+            if (!src.open(PyTuple_GET_ITEM(seqs_.get(), i))) {
+                // iter() raising StopIteration ends the enumeration of the inputs.
+                if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return false;
+                PyErr_Clear();
+                break;
+            }
+            Ref x = steal(src.next());
+            if (!x) {
+                if (PyErr_Occurred()) return false;
+                continue;
+            }
+            Ref k;
+            if (key_) {
+                k = steal(direct_call(key_.get(), x.get()));
+                if (!k) {
+                    if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return false;
+                    PyErr_Clear();
+                    continue;
+                }
+            }
+            inputs_.push_back(Input{std::move(k), std::move(x), std::move(src)});
+            h_.push_back((uint32_t)(inputs_.size() - 1));
+        }
+        seqs_.reset();
+        for (size_t i = h_.size() / 2; i-- > 0;)
+            if (siftup(i) < 0) return escaped(), false;
+        return true;
+    }
+
+    // The input whose element was yielded last moves on (heapreplace), or leaves the heap
+    // (heappop) when it ends, its key raises StopIteration, or the sift does.
+    bool advance() {
+        Input& top = inputs_[h_[0]];
+        Ref x = steal(top.src.next());
+        if (!x) {
+            if (PyErr_Occurred()) return false;
+            return pop(nullptr);  // the library sees the end as a StopIteration
+        }
+        if (key_) {
+            Ref k = steal(direct_call(key_.get(), x.get()));
+            if (!k) return stopped() && pop(PyErr_GetRaisedException());
+            top.key = std::move(k);
+        }
+        top.value = std::move(x);
+        if (siftup(0) < 0) return stopped() && pop(PyErr_GetRaisedException());
+        return true;
+    }
+    // True (with the StopIteration still set) when the pending error is one.
+    static bool stopped() noexcept { return PyErr_ExceptionMatches(PyExc_StopIteration); }
+
+    // heappop, run where the library handles a StopIteration (`caught`, owned; null for an
+    // input's plain end): an error raised here carries it as its context.
+    bool pop(PyObject* caught) {
+        Ref handled = steal(caught);
+        uint32_t gone = h_[0];
+        uint32_t last = h_.back();
+        h_.pop_back();
+        if (!h_.empty()) {
+            h_[0] = last;
+            if (siftup(0) < 0) {
+                Ref exc = steal(PyErr_GetRaisedException());
+                if (!handled) handled = steal(PyObject_CallNoArgs(PyExc_StopIteration));
+                if (!handled) PyErr_Clear();  // the sift's error is the one that counts
+                if (handled && exc.get() != handled.get())
+                    PyException_SetContext(exc.get(), handled.release());
+                PyErr_SetRaisedException(exc.release());
+                return escaped(), false;
+            }
+        }
+        Input& in = inputs_[gone];
+        in.src.clear();
+        in.key.reset();
+        in.value.reset();
+        return true;
+    }
+
+    // A StopIteration leaving the library's generator becomes its RuntimeError.
+    static void escaped() noexcept {
+        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return;
+        PyObject* stop = PyErr_GetRaisedException();
+        PyErr_SetString(PyExc_RuntimeError, "generator raised StopIteration");
+        PyObject* exc = PyErr_GetRaisedException();
+        PyException_SetCause(exc, Py_NewRef(stop));
+        PyException_SetContext(exc, stop);
+        PyErr_SetRaisedException(exc);
+    }
+
+    // Entry i < entry j, as the library's list entries compare: keys (values without a
+    // key) by ==, identity first, then <; equal ones by input order. 1, 0, -1 on error.
+    int less(uint32_t i, uint32_t j) const {
+        PyObject* a = key_ ? inputs_[i].key.get() : inputs_[i].value.get();
+        PyObject* b = key_ ? inputs_[j].key.get() : inputs_[j].value.get();
+        if (a == b) return i < j;
+        PyTypeObject* tp = Py_TYPE(a);
+        if (tp == Py_TYPE(b)) {
+            // Exact ints, floats and strs compare without user code, so one native
+            // three-way comparison stands for the == and the < of the entries.
+#if TV_HAVE_LV_TAG
+            if (tp == &PyLong_Type && int_is_small(a) && int_is_small(b)) {
+                auto x = small_int_value(a), y = small_int_value(b);
+                return x == y ? i < j : x < y;
+            }
+#endif
+            if (tp == &PyFloat_Type) {
+                double x = PyFloat_AS_DOUBLE(a), y = PyFloat_AS_DOUBLE(b);
+                return x == y ? i < j : x < y;  // NaN: neither equal nor less
+            }
+            if (tp == &PyUnicode_Type) {
+                int c = PyUnicode_Compare(a, b);
+                return c == 0 ? i < j : c < 0;
+            }
+        }
+        int eq = PyObject_RichCompareBool(a, b, Py_EQ);
+        if (eq < 0) return -1;
+        if (eq) return i < j;
+        Ref r = steal(PyObject_RichCompare(a, b, Py_LT));
+        if (!r) return -1;
+        if (r.get() == Py_True) return 1;
+        if (r.get() == Py_False) return 0;
+        return PyObject_IsTrue(r.get());
+    }
+
+    // The library's _siftdown and _siftup (the C heap module's order of comparisons).
+    int siftdown(size_t start, size_t pos) {
+        uint32_t item = h_[pos];
+        while (pos > start) {
+            size_t parent = (pos - 1) >> 1;
+            int c = less(item, h_[parent]);
+            if (c < 0) return -1;
+            if (c == 0) break;
+            h_[pos] = h_[parent];
+            h_[parent] = item;
+            pos = parent;
+        }
+        return 0;
+    }
+    int siftup(size_t pos) {
+        size_t end = h_.size(), start = pos, limit = end >> 1;
+        while (pos < limit) {
+            size_t child = 2 * pos + 1;
+            if (child + 1 < end) {
+                int c = less(h_[child], h_[child + 1]);
+                if (c < 0) return -1;
+                child += (unsigned)c ^ 1u;
+            }
+            std::swap(h_[child], h_[pos]);
+            pos = child;
+        }
+        return siftdown(start, pos);
+    }
+
+    void finish() noexcept {
+        done_ = true;
+        // Released in place of the finished generator's frame.
+        std::vector<Input> dead = std::move(inputs_);
+        h_.clear();
+        seqs_.reset();
+        key_.reset();
+    }
+
+    Ref seqs_;  // the inputs until they are opened
+    Ref key_;   // null without a key
+    std::vector<Input> inputs_;
+    std::vector<uint32_t> h_;  // the heap: indices into inputs_, in input order
+    Phase phase_ = Phase::Start;
+    bool done_ = false;
+};
+
+// Beyond this many inputs the library heapifies in a cache-friendly order of its own;
+// those merges stay with it.
+constexpr Py_ssize_t kMaxNativeInputs = 2500;
+
+// Whether `merge` is the library's own heapq.merge over its own C heap primitives: a
+// function of the heapq module's namespace named merge, whose heapify, heappop and
+// heapreplace are still the built-ins of the _heapq extension. Anything else (a wrapper,
+// a patched primitive) is called as it is.
+bool is_library_merge(PyObject* heapq, PyObject* merge) noexcept {
+    if (!PyFunction_Check(merge)) return false;
+    PyObject* ns = PyModule_GetDict(heapq);
+    if (!ns || PyFunction_GET_GLOBALS(merge) != ns) return false;
+    PyCodeObject* code = (PyCodeObject*)PyFunction_GET_CODE(merge);
+    if (PyUnicode_CompareWithASCIIString(code->co_name, "merge") != 0) return false;
+    for (const char* name : {"heapify", "heappop", "heapreplace"}) {
+        PyObject* f = PyDict_GetItemString(ns, name);  // borrowed; no user code runs
+        if (!f || !PyCFunction_Check(f)) return false;
+        PyObject* owner = PyCFunction_GET_SELF(f);
+        if (!owner || !PyModule_Check(owner)) return false;
+        const char* mod = PyModule_GetName(owner);
+        if (!mod) return PyErr_Clear(), false;
+        if (std::strcmp(mod, "_heapq") != 0) return false;
+    }
+    return true;
+}
+
 // A duplicate near the front is the common early exit: the first block is checked in a
 // small set, and only a buffer that gets past it pays for a set sized for every element
 // (allocating and zeroing that is proportional to the length).
@@ -189,6 +437,8 @@ PyObject* merge_sorted_impl(PyObject* seqs, PyObject* key) {
     if (!heapq) return ffi_err();
     Ref merge = steal(PyObject_GetAttrString(heapq.get(), "merge"));
     if (!merge) return ffi_err();
+    if (is_library_merge(heapq.get(), merge.get()) && PyTuple_GET_SIZE(seqs) <= kMaxNativeInputs)
+        return make_native_iter<NativeMerge>(borrow(seqs), key == Py_None ? Ref() : borrow(key));
     Ref kwargs;
     if (key && key != Py_None) {
         kwargs = steal(PyDict_New());
