@@ -31,10 +31,14 @@ struct Chain {
 
 class HashIndex {
 public:
-    // `eager`: grow fourfold at every size (a seen-set, whose elements are mostly new on
-    // large inputs, pays for each rehash); otherwise twofold past 64K slots, to bound the
-    // memory of tables whose payloads dominate anyway.
-    explicit HashIndex(bool fast, bool eager = false) : fast_(fast), eager_(eager) {}
+    // `seen_set`: the elements are mostly new on large inputs, so the table grows fourfold at
+    // every size (each rehash is paid for), and it probes as the interpreter's own sets do,
+    // from h & mask with a perturbed step: neighbouring hashes (consecutive ints) land in
+    // neighbouring slots, so inserting a run of new elements stays in cache, where the
+    // multiplicative spread would miss on every one. Other tables spread with PyHashHasher
+    // (their keys repeat, and their payloads dominate the memory) and grow twofold past
+    // 64K slots.
+    explicit HashIndex(bool fast, bool seen_set = false) : fast_(fast), eager_(seen_set) {}
     HashIndex(const HashIndex&) = delete;
     HashIndex& operator=(const HashIndex&) = delete;
     ~HashIndex() { PyMem_Free(slots_); }
@@ -63,7 +67,8 @@ public:
     template <class At>
     Probe find(PyObject* x, Py_hash_t h, At&& at) {
         if (!slots_) alloc(kInitialSlots);
-        for (size_t i = index(h);; i = (i + 1) & mask_) {
+        size_t perturb = (size_t)h;
+        for (size_t i = index(h);; i = next(i, perturb)) {
             const Slot& s = slots_[i];
             if (s.chain.state == Chain::kEmpty) return Probe{-1, false, i, h};
             if (s.hash != h) continue;
@@ -115,7 +120,14 @@ private:
 
     // Top bits of the multiplicative hash (the golden-ratio constant spreads neighbouring
     // hashes such as those of consecutive ints evenly over the table).
-    size_t index(Py_hash_t h) const { return (size_t)(PyHashHasher::hash(h) >> shift_); }
+    size_t index(Py_hash_t h) const {
+        return eager_ ? (size_t)h & mask_ : (size_t)(PyHashHasher::hash(h) >> shift_);
+    }
+    size_t next(size_t i, size_t& perturb) const {
+        if (!eager_) return (i + 1) & mask_;
+        perturb >>= 5;
+        return (i * 5 + perturb + 1) & mask_;
+    }
     void alloc(size_t n) {
         void* p = PyMem_Calloc(n, sizeof(Slot));  // zero-filled: every chain is empty
         if (!p) throw std::bad_alloc();
@@ -124,8 +136,8 @@ private:
         shift_ = 64 - (unsigned)__builtin_ctzll(n);
     }
     size_t free_slot(Py_hash_t h) const {
-        size_t i = index(h);
-        while (slots_[i].chain.state != Chain::kEmpty) i = (i + 1) & mask_;
+        size_t i = index(h), perturb = (size_t)h;
+        while (slots_[i].chain.state != Chain::kEmpty) i = next(i, perturb);
         return i;
     }
     void grow() {
