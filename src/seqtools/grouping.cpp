@@ -11,13 +11,25 @@ namespace tv::seq {
 
 PyObject* apply_key(PyObject* key, PyObject* item) { return KeyFn(key)(item); }
 
+namespace {
+
+// Walks the elements of `seq` with each one's resolved key: body(k, x) returns false with an
+// exception set to stop. The key is borrowed for the call only.
+template <class Body>
+bool walk_keyed(KeyFn& keyfn, PyObject* seq, Body&& body) {
+    return walk_elements(seq, [&](PyObject* x) {
+        Ref own;
+        PyObject* k = keyfn.resolve(x, own);
+        return k && body(k, x);
+    });
+}
+
+}  // namespace
+
 PyObject* groupby_impl(PyObject* key, PyObject* seq) {
     KeyFn keyfn(key);
     KeyTable<Ref> groups;
-    bool ok = walk_elements(seq, [&](PyObject* x) {
-        Ref own;
-        PyObject* k = keyfn.resolve(x, own);
-        if (!k) return false;
+    bool ok = walk_keyed(keyfn, seq, [&](PyObject* k, PyObject* x) {
         bool inserted;
         Ref* members = groups.find_or_add(k, inserted);
         if (!members) return false;
@@ -35,11 +47,7 @@ PyObject* groupby_impl(PyObject* key, PyObject* seq) {
 PyObject* countby_impl(PyObject* key, PyObject* seq) {
     KeyFn keyfn(key);
     Tally tally(known_length(seq));
-    bool ok = walk_elements(seq, [&](PyObject* x) {
-        Ref own;
-        PyObject* k = keyfn.resolve(x, own);
-        return k && tally.add(k);
-    });
+    bool ok = walk_keyed(keyfn, seq, [&](PyObject* k, PyObject*) { return tally.add(k); });
     if (!ok) return ffi_err();
     return tally.result();
 }
@@ -53,10 +61,7 @@ PyObject* reduceby_impl(PyObject* key, PyObject* binop, PyObject* seq, PyObject*
     KeyFn keyfn(key);
     bool init_call = init && PyCallable_Check(init);
     KeyTable<Ref> folds;
-    bool ok = walk_elements(seq, [&](PyObject* x) {
-        Ref own;
-        PyObject* k = keyfn.resolve(x, own);
-        if (!k) return false;
+    bool ok = walk_keyed(keyfn, seq, [&](PyObject* k, PyObject* x) {
         bool inserted;
         Ref* acc = folds.find_or_add(k, inserted);
         if (!acc) return false;
