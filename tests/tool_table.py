@@ -5,8 +5,10 @@ A new public name adds one `Tool` row here; test_tool_table fails for a name wit
 - `sample(tv)` is a plain call and `expect` its result (lazy results are drained);
 - `fails(tv)` raises `raises` (the leak check runs both, the failing one on its error path);
 - `loop(tv, big)`, where the tool has a loop that can run long, runs until Ctrl-C stops it
-  (`big.zeros` is a zero-filled buffer of 4 GiB that costs no memory until written,
-  `big.keys` a tuple of tens of millions of keys);
+  (`big.zeros` is a zero-filled buffer of 4 GiB that costs no memory until written). The
+  loops over tens of millions of `*keys` (get_in_opt, dissoc) have no row: the interpreter's
+  own handling of that many arguments takes most of the time bound, so a late signal check
+  there cannot be told from the call's set-up;
 - `sweep()` is the call the allocation-failure sweep (fault_sweep.py, a program of its own)
   makes with allocations failing. It passes only C callables, C iterators and objects built
   beforehand by `prepare()`: Python code run while allocations fail trips the interpreter's
@@ -140,8 +142,7 @@ TOOLS = {
                  lambda: (tv.get_opt("c", D).unwrap(), tv.get_opt("z", D).is_none())),
     "get_in_opt": T(lambda tv: (tv.get_in_opt(D, "a", "b"), tv.get_in_opt(D, "a", "z")),
                     (tv.Some(1), tv.Nothing), lambda tv: tv.get_in_opt(), TypeError,
-                    lambda: tv.get_in_opt(D, "a", "b").unwrap(),
-                    loops=(lambda tv, big: tv.get_in_opt(_self_nested(), *big.keys),)),
+                    lambda: tv.get_in_opt(D, "a", "b").unwrap()),
     "peek_opt": T(lambda tv: (tv.peek_opt(it()).unwrap()[0], tv.peek_opt([])), (3, tv.Nothing),
                   lambda tv: tv.peek_opt(5), TypeError,
                   lambda: list(tv.peek_opt(it()).unwrap()[1])),
@@ -326,7 +327,6 @@ TOOLS = {
               )),
     "dissoc": T(lambda tv: tv.dissoc(D, "c", "z"), {"a": {"b": 1}},
                 lambda tv: tv.dissoc(D, []), TypeError, lambda: tv.dissoc(D, "c", "z"),
-                loops=(lambda tv, big: tv.dissoc({"b": 1}, *big.keys),),
               leaks=(
                    (lambda tv, d: tv.dissoc(d, "a", "zz"), ()),
               )),
