@@ -120,19 +120,27 @@ int probe_pos_only(PyObject* sig_cls, PyObject* param_cls, const char* method, P
     Ref po = steal(PyObject_GetAttrString(param_cls, "POSITIONAL_ONLY"));
     Ref vk = steal(PyObject_GetAttrString(param_cls, "VAR_KEYWORD"));
     if (!po || !vk) return -1;
-    Ref p1 = dflt ? steal(PyObject_CallFunction(param_cls, "sOO", "a", po.get(), dflt))
-                  : steal(PyObject_CallFunction(param_cls, "sO", "a", po.get()));
+    // A parameter's default is keyword-only.
+    Ref pargs = steal(Py_BuildValue("(sO)", "a", po.get()));
+    if (!pargs) return -1;
+    Ref pkw = dflt ? steal(Py_BuildValue("{s:O}", "default", dflt)) : Ref();
+    if (dflt && !pkw) return -1;
+    Ref p1 = steal(PyObject_Call(param_cls, pargs.get(), pkw.get()));
+    if (!p1) return -1;
     Ref p2 = steal(PyObject_CallFunction(param_cls, "sO", "kw", vk.get()));
-    if (!p1 || !p2) return -1;
+    if (!p2) return -1;
     Ref list = steal(PyList_New(2));
     if (!list) return -1;
     PyList_SET_ITEM(list.get(), 0, p1.release());
     PyList_SET_ITEM(list.get(), 1, p2.release());
     Ref sig = steal(PyObject_CallOneArg(sig_cls, list.get()));
-    Ref bind = sig ? steal(PyObject_GetAttrString(sig.get(), method)) : Ref();
+    if (!sig) return -1;
+    Ref bind = steal(PyObject_GetAttrString(sig.get(), method));
+    if (!bind) return -1;
     Ref args = steal(PyTuple_New(0));
+    if (!args) return -1;
     Ref kw = steal(Py_BuildValue("{s:i}", "a", 1));
-    if (!bind || !args || !kw) return -1;
+    if (!kw) return -1;
     Ref r = steal(PyObject_Call(bind.get(), args.get(), kw.get()));
     if (!r && !discard_matching(PyExc_TypeError)) return -1;
     return r ? 1 : 0;
