@@ -61,6 +61,20 @@ def classify(result, raised):
     return ("raised", MemoryError) if "MemoryError" in text else ("ok", text)
 
 
+def outcome_failing(call, n):
+    """The classified outcome of call() with its Nth allocation failing (none when n is 0)."""
+    result = raised = None
+    if n:
+        _testcapi.set_nomemory(n, n + 1)
+    try:
+        result = call()
+    except Exception as e:
+        raised = e
+    finally:
+        _testcapi.remove_mem_hooks()
+    return classify(result, raised)
+
+
 def sweep(max_n, names):
     for name in names:
         call = CALLS[name]
@@ -68,16 +82,7 @@ def sweep(max_n, names):
         call()
         expected = classify(call(), None)
         for n in range(1, max_n + 1):
-            result = raised = None
-            _testcapi.set_nomemory(n, n + 1)
-            try:
-                result = call()
-            except Exception as e:
-                raised = e
-            finally:
-                _testcapi.remove_mem_hooks()
-            got = classify(result, raised)
-            del result, raised
+            got = outcome_failing(call, n)
             if got != expected and got != ("raised", MemoryError):
                 sys.exit(f"{name}: allocation {n} failing gave {got!r}, not {expected!r}")
 
@@ -86,17 +91,7 @@ def cold(n, names):
     for name in names:
         call = CALLS[name]
         print(name, file=sys.stderr, flush=True)
-        result = raised = None
-        if n:
-            _testcapi.set_nomemory(n, n + 1)
-        try:
-            result = call()
-        except Exception as e:
-            raised = e
-        finally:
-            _testcapi.remove_mem_hooks()
-        first = classify(result, raised)
-        del result, raised
+        first = outcome_failing(call, n)
         try:
             second = classify(call(), None)
         except Exception as e:
