@@ -23,6 +23,11 @@ def rows():
         return (lambda: tv.nth(500, iter(data))), (
             lambda: next(itertools.islice(iter(data), 500, None)))
 
+    def nth_iter50():
+        data = list(range(100))
+        return (lambda: tv.nth(50, iter(data))), (
+            lambda: next(itertools.islice(iter(data), 50, None)))
+
     def tail_iter():
         data = list(range(10000))
         return (lambda: tv.tail(10, iter(data))), (
@@ -38,6 +43,7 @@ def rows():
             note="the index list is built per call; the getter once, outside the loop"),
         Row("nth(500, iterator)", "next(islice(it, 500, None))", nth_iter, None,
             note="the collections.abc.Sequence check costs ~0.3 us a call"),
+        Row("nth(50, iterator)", "next(islice(it, 50, None))", nth_iter50, 1.0),
         Row("tail(10, iterator of 1e4)", "deque(it, maxlen=10)", tail_iter, 0.9),
         Row("count(generator of 1e4)", "sum(1 for _ in gen)", count_gen, 1.5,
             note="bounded by the generator's own step: 3.12+ runs the baseline's outer "

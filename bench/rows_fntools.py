@@ -93,6 +93,11 @@ def rows():
         c(1, 2, 3)
         return (lambda: c(1, 2, 3)), (lambda: p(1, 2, 3))
 
+    def curry_partial():
+        c, p = tv.curry(add3, 1), functools.partial(add3, 1)
+        c(5, 2)
+        return (lambda: c(5, 2)), (lambda: p(5, 2))
+
     return [
         Row("memoize(f)(x), cache hit", "lru_cache(maxsize=None)(f)(x)", memo_hit, 1.0),
         Row("compose(f, g, h)(x)", "lambda x: f(g(h(x)))", compose3, 1.2,
@@ -107,4 +112,6 @@ def rows():
                  "signature in the object is about 1.6x faster than this baseline"),
         Row("curry(f)(1, 2, 3), resolved", "Python curry on Signature.bind", curry_complete,
             3.0),
+        Row("curry(f, 1)(x, 2), complete call", "functools.partial(f, 1)(x, 2)", curry_partial,
+            1.0, note="f is a Python function of three parameters"),
     ]

@@ -4,9 +4,11 @@
 
 #include "utils/binder.hpp"
 #include "utils/cached.hpp"
+#include "utils/call.hpp"
 #include "utils/once.hpp"
 #include "utils/registry.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <vector>
@@ -33,6 +35,18 @@ struct BindTable {
     // 1 when `nargs` positional arguments and the names in `kw` (a dict or nullptr) bind,
     // 0 when they do not, -1 with an exception set.
     int binds(Py_ssize_t nargs, PyObject* kw, bool partial) const;
+
+    // Bit n: n positional arguments alone bind completely. Worked out once, as the calls
+    // that complete a curry with positional arguments only are the common ones.
+    static constexpr Py_ssize_t kPosKnown = 16;
+    uint32_t pos_complete = 0;
+    void learn_positional() {
+        for (Py_ssize_t n = 0; n < kPosKnown; ++n)
+            if (binds(n, nullptr, false) == 1) pos_complete |= 1u << n;
+    }
+    bool positional_binds(Py_ssize_t nargs) const {
+        return nargs < kPosKnown ? (pos_complete >> nargs) & 1 : binds(nargs, nullptr, false) == 1;
+    }
 };
 
 int BindTable::binds(Py_ssize_t nargs, PyObject* kw, bool partial) const {
@@ -172,6 +186,7 @@ TablePtr read_table(PyObject* sig) {
     if (!rules) return nullptr;
     table->lenient_pos_only = rules->lenient == 1;
     table->required_pos_only_missing = rules->required_missing;
+    table->learn_positional();
     return table;
 }
 
@@ -261,9 +276,30 @@ PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObj
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     Ref func = st.func.dup();
-
-    PyObject* stored = st.args.get();
+    Ref stored_ref = st.args.dup();
+    PyObject* stored = stored_ref.get();
     Py_ssize_t nstored = PyTuple_GET_SIZE(stored);
+
+    PyObject* sig = st.sig.peek();
+    if (!sig) sig = st.sig.get([&] { return resolve(st, func.get()); });
+    if (!sig) return nullptr;
+
+    // The common complete call, positional arguments only: straight through the callee's
+    // vectorcall entry, with no argument tuple built just to be unpacked again.
+    constexpr Py_ssize_t kStackArgs = 8;
+    if (!nkw && !PyDict_GET_SIZE(st.kwargs.get()) && nstored + nargs <= kStackArgs) {
+        // Nothing between here and the call runs Python code, so the table stays the one
+        // the state holds.
+        const BindTable* table = st.table.get();
+        if (sig == Py_None || (table && table->positional_binds(nstored + nargs))) {
+            PyObject* stack[kStackArgs + 1];
+            stack[0] = nullptr;
+            for (Py_ssize_t i = 0; i < nstored; ++i) stack[1 + i] = PyTuple_GET_ITEM(stored, i);
+            for (Py_ssize_t i = 0; i < nargs; ++i) stack[1 + nstored + i] = argv[i];
+            size_t n = (size_t)(nstored + nargs);
+            return vcall(func.get(), stack + 1, n | PY_VECTORCALL_ARGUMENTS_OFFSET);
+        }
+    }
     Ref args = steal(PyTuple_New(nstored + nargs));
     if (!args) return ffi_err();
     for (Py_ssize_t i = 0; i < nstored; ++i)
@@ -281,9 +317,6 @@ PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObj
                 return ffi_err();
     }
 
-    PyObject* sig = st.sig.peek();
-    if (!sig) sig = st.sig.get([&] { return resolve(st, func.get()); });
-    if (!sig) return nullptr;
     if (sig != Py_None) {
         Ref keep = borrow(sig);
         TablePtr table = st.table;

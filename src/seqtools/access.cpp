@@ -16,6 +16,7 @@ namespace {
 CachedAttr ISLICE{"itertools", "islice", {}};
 CachedAttr CHAIN{"itertools", "chain", {}};
 CachedAttr SEQUENCE_ABC{"collections.abc", "Sequence", {}};
+CachedAttr ABC_CACHE_TOKEN{"abc", "get_cache_token", {}};
 InternedStr LEN_NAME{"__len__"};
 
 }  // namespace
@@ -166,12 +167,46 @@ TV_FUNCTION(take_nth, "take_nth(n, seq)") {
     return islice_call(args, 4);
 }
 
+namespace {
+
+// isinstance(seq, collections.abc.Sequence). The ABC's answer runs Python code, so it is
+// remembered for the last type asked, while no class has been registered with any ABC since
+// (the ABC token is unchanged). Only built-in types with the generic attribute lookup are
+// remembered: their bases cannot change and their __class__ is their type, so the answer
+// depends on the type alone (a proxy's __class__ is its referent's).
+int is_sequence(PyObject* seq) {
+    PyObject* abc = cached_attr(SEQUENCE_ABC);
+    if (!abc) return -1;
+    PyTypeObject* tp = Py_TYPE(seq);
+    if (PyType_HasFeature(tp, Py_TPFLAGS_HEAPTYPE) || tp->tp_getattro != PyObject_GenericGetAttr)
+        return PyObject_IsInstance(seq, abc);
+    struct Remembered {
+        PyInterpreterState* interp = nullptr;
+        PyTypeObject* tp = nullptr;
+        unsigned long long token = 0;
+        int answer = 0;
+    };
+    thread_local Remembered last;
+    PyObject* get_token = cached_attr(ABC_CACHE_TOKEN);
+    if (!get_token) return -1;
+    Ref token_obj = steal(PyObject_CallNoArgs(get_token));
+    if (!token_obj) return ffi_err(), -1;
+    unsigned long long token = PyLong_AsUnsignedLongLong(token_obj.get());
+    if (token == (unsigned long long)-1 && PyErr_Occurred()) return -1;
+    PyInterpreterState* interp = PyInterpreterState_Get();
+    if (last.tp == tp && last.token == token && last.interp == interp) return last.answer;
+    int answer = PyObject_IsInstance(seq, abc);
+    if (answer < 0) return -1;
+    last = {interp, tp, token, answer};
+    return answer;
+}
+
+}  // namespace
+
 TV_FUNCTION(nth, "nth(n, seq)") {
     PyObject *n = a[0], *seq = a[1];
     if (PyList_Check(seq) || PyTuple_Check(seq)) return PyObject_GetItem(seq, n);
-    PyObject* abc = cached_attr(SEQUENCE_ABC);
-    if (!abc) return nullptr;
-    int is_seq = PyObject_IsInstance(seq, abc);
+    int is_seq = is_sequence(seq);
     if (is_seq < 0) return nullptr;
     if (is_seq) return PyObject_GetItem(seq, n);
     long idx = PyLong_AsLong(n);

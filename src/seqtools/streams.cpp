@@ -8,6 +8,7 @@
 #include "utils/native_iter.hpp"
 #include "utils/source.hpp"
 
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -96,38 +97,59 @@ private:
     bool first_ = true;
 };
 
+CachedAttr OPERATOR_MODULE{"_operator", nullptr, {}};
+
+struct NumberBuiltin {
+    const char* name;
+    binaryfunc fn;
+    std::atomic<const PyMethodDef*> def{nullptr};
+};
+
+NumberBuiltin number_builtins[] = {
+    {"add", PyNumber_Add, {}}, {"sub", PyNumber_Subtract, {}}, {"mul", PyNumber_Multiply, {}},
+    {"and_", PyNumber_And, {}}, {"or_", PyNumber_Or, {}},      {"xor", PyNumber_Xor, {}},
+};
+std::atomic<bool> number_builtins_known{false};
+
+// Finds the method definitions of the operator module's binary builtins in the module's own
+// C table (which no Python code can patch). False when the module is not to be had: with
+// the exception set when it must propagate, without one when the builtins are just unknown.
+bool learn_number_builtins() noexcept {
+    PyObject* mod = cached_attr(OPERATOR_MODULE);
+    PyModuleDef* def = mod ? PyModule_GetDef(mod) : nullptr;
+    if (!def || !def->m_methods) {
+        if (PyErr_Occurred()) discard_ordinary_error();
+        return false;
+    }
+    for (NumberBuiltin& b : number_builtins)
+        for (const PyMethodDef* m = def->m_methods; m->ml_name; ++m)
+            if (std::strcmp(m->ml_name, b.name) == 0) b.def.store(m, std::memory_order_relaxed);
+    number_builtins_known.store(true, std::memory_order_release);
+    return true;
+}
+
 // The number-protocol function behind one of the operator module's binary builtins
 // (operator.add is PyNumber_Add behind a call layer), or nullptr for any other callable.
-// Only a C module can bind a builtin to a module object, so the name check is reliable.
-binaryfunc number_binop(PyObject* f) noexcept {
-    if (Py_TYPE(f) != &PyCFunction_Type) return nullptr;
-    PyObject* self = PyCFunction_GET_SELF(f);
-    if (!self || !PyModule_CheckExact(self)) return nullptr;
-    const char* mod = PyModule_GetName(self);
-    if (!mod) {
-        PyErr_Clear();
-        return nullptr;
-    }
-    if (std::strcmp(mod, "_operator") != 0) return nullptr;
-    static const struct {
-        const char* name;
-        binaryfunc fn;
-    } table[] = {
-        {"add", PyNumber_Add}, {"sub", PyNumber_Subtract}, {"mul", PyNumber_Multiply},
-        {"and_", PyNumber_And}, {"or_", PyNumber_Or},      {"xor", PyNumber_Xor},
-    };
-    const char* name = ((PyCFunctionObject*)f)->m_ml->ml_name;
-    for (const auto& e : table)
-        if (std::strcmp(name, e.name) == 0) return e.fn;
-    return nullptr;
+// A builtin is recognised by the very method definition it was made from, so a function of
+// the same name from elsewhere is called as what it is. False with an exception set when
+// one must propagate.
+bool number_binop(PyObject* f, binaryfunc& out) noexcept {
+    out = nullptr;
+    if (Py_TYPE(f) != &PyCFunction_Type) return true;
+    if (!number_builtins_known.load(std::memory_order_acquire) && !learn_number_builtins())
+        return !PyErr_Occurred();
+    const PyMethodDef* ml = ((PyCFunctionObject*)f)->m_ml;
+    for (const NumberBuiltin& b : number_builtins)
+        if (b.def.load(std::memory_order_relaxed) == ml) out = b.fn;
+    return true;
 }
 
 // Running results of binop, optionally led by an initial value. A failing binop keeps the
 // accumulator, so a retried step folds the next element into the same running value.
 struct AccumulateStep {
-    AccumulateStep(Source&& src, Ref binop, Ref initial) noexcept
+    AccumulateStep(Source&& src, Ref binop, Ref initial, binaryfunc number) noexcept
         : src_(std::move(src)), binop_(std::move(binop)), initial_(std::move(initial)),
-          number_(number_binop(binop_.get())) {}
+          number_(number) {}
 
     PyObject* next() {
         if (initial_ && !emitted_) {
@@ -189,7 +211,9 @@ private:
 }  // namespace
 
 PyObject* accumulate_impl(PyObject* binop, PyObject* seq, PyObject* initial) {
-    return lazy_over<AccumulateStep>(seq, borrow(binop), borrow(initial));
+    binaryfunc number;
+    if (!number_binop(binop, number)) return nullptr;
+    return lazy_over<AccumulateStep>(seq, borrow(binop), borrow(initial), number);
 }
 
 }  // namespace tv::seq
