@@ -3,6 +3,11 @@ peek, cons, count."""
 
 import collections
 import itertools
+import os
+import subprocess
+import sys
+import textwrap
+import weakref
 from collections.abc import Sequence
 
 import pytest
@@ -121,6 +126,49 @@ def test_nth_paths():
             return "sub"
 
     assert m.nth(0, SubList([1])) == "sub"
+
+
+# A built-in type's answer is remembered; registering it with an ABC must be seen at once.
+# Run in a fresh interpreter: the registration cannot be undone.
+def test_nth_sees_a_built_in_type_registered_later():
+    code = textwrap.dedent("""
+        from collections.abc import Sequence, Set
+        import tarvel._tarvel as m
+        it = lambda: iter(bytearray(b"abc"))
+        assert m.nth(1, it()) == 98
+        Set.register(type(it()))  # another ABC: the answer for Sequence stays the same
+        assert m.nth(1, it()) == 98
+        Sequence.register(type(it()))
+        try:
+            m.nth(1, it())
+        except TypeError as e:
+            assert "not subscriptable" in str(e), e
+        else:
+            raise AssertionError("the registration was not seen")
+    """)
+    subprocess.run([sys.executable, "-c", code], check=True, env=os.environ.copy())
+
+
+def test_nth_through_proxies_asks_each_referent():
+    # A proxy's __class__ is its referent's: one proxy type, both answers.
+    class L(list):
+        pass
+
+    class It:
+        def __init__(self):
+            self.i = 0
+
+        def __iter__(self):
+            return self
+
+        def __next__(self):
+            self.i += 1
+            return self.i
+
+    seq, it = L([5, 6, 7]), It()
+    for _ in range(3):
+        assert m.nth(1, weakref.proxy(seq)) == 6
+        assert m.nth(1, weakref.proxy(it)) == it.i
 
 
 def test_nth_skips_errors_of_the_iterator():

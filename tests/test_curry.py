@@ -127,6 +127,29 @@ def test_positional_only_names_as_keywords(tv, params, calls):
     run_chain(tv, ns["f"], calls)
 
 
+# Calls completed by positional arguments alone take a direct route; counts around its
+# limits (how many arguments it passes without a tuple, how many counts it knows in
+# advance) must decide and call exactly as the model does.
+@pytest.mark.parametrize("params", [
+    "*args", "a, b, c, d, e, f, g, h", "a, *args", "a, b=0, /, *args, k", "a, b, c=0, d=0",
+    "a, b, c, d, e, f, g, h, i, j, k, l, m, n, o, p, q=0",
+])
+@pytest.mark.parametrize("stored, given", [
+    (0, 0), (0, 7), (1, 7), (8, 0), (8, 1), (3, 6), (10, 5), (15, 1), (16, 1), (0, 17), (2, 1),
+])
+def test_positional_completion_around_its_limits(tv, params, stored, given):
+    ns = {}
+    exec(f"def f({params}):\n    return sorted(locals().items(), key=str)\n", ns)
+    func, head, tail = ns["f"], tuple(range(stored)), tuple(range(100, 100 + given))
+    o = outcome(lambda: tv.curry(func, *head)(*tail), TypeError)
+    r = outcome(lambda: RefCurry(func, head)(*tail), TypeError)
+    if isinstance(r, RefCurry):
+        assert isinstance(o, tv.curry)
+        # What was gathered shows in the next call, which has too many to be partial.
+        o, r = (outcome(lambda: c(*(7,) * 20, k=1), TypeError) for c in (o, r))
+    assert o == r
+
+
 # --- the decision table -------------------------------------------------------------------
 
 @pytest.mark.parametrize("calls", [

@@ -199,6 +199,31 @@ def test_accumulate_operator_builtins_behave_as_called(tv, binop, data):
         lambda: itertools.accumulate(data, binop))
 
 
+def test_accumulate_runs_look_alikes_as_what_they_are(tv, monkeypatch):
+    """Only the operator module's own builtins go straight to the number protocol: another
+    function of the module (iadd extends a list in place), a patched-in replacement of the
+    same name, and a builtin of another module are called."""
+    import _operator
+
+    real_add, calls = operator.add, []
+
+    def fake_add(a, b):
+        calls.append((a, b))
+        return a - b
+
+    monkeypatch.setattr(_operator, "add", fake_add)
+    monkeypatch.setattr(operator, "add", fake_add)
+    assert list(tv.accumulate(operator.add, [1, 2, 3])) == [1, -1, -4]
+    assert calls == [(1, 2), (-1, 3)]
+    assert list(tv.accumulate(real_add, [1, 2, 3])) == [1, 3, 6]
+
+    first = [1]
+    out = list(tv.accumulate(operator.iadd, [first, [2], [3]]))
+    assert out == [[1, 2, 3]] * 3 and out[0] is first
+    assert list(tv.accumulate(operator.concat, [[1], [2]])) == [[1], [1, 2]]
+    assert list(tv.accumulate(pow, [2, 3, 2])) == [2, 8, 64]
+
+
 def test_accumulate_with_operator_overloads(tv):
     class V:
         def __init__(self, v):
