@@ -142,6 +142,79 @@ def write(results, path):
         f.write(render(results))
 
 
+# The scaling chart: one panel per tool, input and distinct count; ns per element against
+# the input length, both on log scales, tarvel and its baseline as two lines.
+PANEL_W, PANEL_H = 250, 150
+PANEL_GAP_X, PANEL_GAP_Y = 60, 58
+PANEL_LEFT, PANEL_TOP = 56, 84
+TARVEL_LINE = "#1565c0"
+BASELINE_LINE = "#8d6e63"
+
+
+def render_scaling(scaling, title="tarvel: cost per element against input length"):
+    """SVG text for the "scaling" part of a results dictionary."""
+    sizes, series = scaling["sizes"], scaling["series"]
+    if not series or len(sizes) < 2:
+        raise ValueError("no scaling figures to draw")
+    tools = list(dict.fromkeys(r["tool"] for r in series))
+    panels = list(dict.fromkeys((r["input"], r["distinct"]) for r in series))
+    width = PANEL_LEFT + len(tools) * (PANEL_W + PANEL_GAP_X)
+    height = PANEL_TOP + len(panels) * (PANEL_H + PANEL_GAP_Y) + 10
+    lx_lo, lx_hi = math.log10(sizes[0]), math.log10(sizes[-1])
+    out = [
+        f"<svg xmlns='http://www.w3.org/2000/svg' width='{width}' height='{height}' "
+        f"viewBox='0 0 {width} {height}' {FONT} font-size='11'>",
+        f"<rect width='{width}' height='{height}' fill='white'/>",
+        f"<text x='10' y='20' font-size='15' font-weight='bold'>{escape(title)}</text>",
+        f"<text x='10' y='38' fill='#444' font-size='12'>ns per element (log scale) against "
+        f"the number of elements. <tspan fill='{TARVEL_LINE}'>Blue: tarvel</tspan>, "
+        f"<tspan fill='{BASELINE_LINE}'>brown: the baseline</tspan> named in the panel.</text>",
+    ]
+    for r in series:
+        col, row = tools.index(r["tool"]), panels.index((r["input"], r["distinct"]))
+        left = PANEL_LEFT + col * (PANEL_W + PANEL_GAP_X)
+        top = PANEL_TOP + row * (PANEL_H + PANEL_GAP_Y)
+        values = [v for v in r["tarvel_ns"] + r["baseline_ns"] if v > 0]
+        lo, hi = min(values) / 1.2, max(values) * 1.2
+        ly_lo, ly_hi = math.log10(lo), math.log10(hi)
+
+        def px(n):
+            return left + (math.log10(n) - lx_lo) / (lx_hi - lx_lo) * PANEL_W
+
+        def py(v):
+            return top + PANEL_H - (math.log10(max(v, lo)) - ly_lo) / (ly_hi - ly_lo) * PANEL_H
+
+        distinct = "1e3 distinct" if r["distinct"] != "all" else "all distinct"
+        out.append(f"<text x='{left}' y='{top - 8}' font-weight='bold'>"
+                   f"{escape(r['tool'])} vs {escape(r['baseline'])}: {escape(r['input'])}, "
+                   f"{distinct}</text>")
+        out.append(f"<rect x='{left}' y='{top}' width='{PANEL_W}' height='{PANEL_H}' "
+                   f"fill='none' stroke='{GRID}'/>")
+        for t in _ticks(lo, hi):
+            if lo <= t <= hi:
+                out.append(f"<line x1='{left}' y1='{py(t):.1f}' x2='{left + PANEL_W}' "
+                           f"y2='{py(t):.1f}' stroke='{GRID}'/>")
+                out.append(f"<text x='{left - 4}' y='{py(t) + 4:.1f}' text-anchor='end' "
+                           f"fill='#444'>{_fmt_tick(t)}</text>")
+        for n in sizes:
+            out.append(f"<text x='{px(n):.1f}' y='{top + PANEL_H + 14}' text-anchor='middle' "
+                       f"fill='#444'>1e{round(math.log10(n))}</text>")
+        for key, colour in (("baseline_ns", BASELINE_LINE), ("tarvel_ns", TARVEL_LINE)):
+            pts = " ".join(f"{px(n):.1f},{py(v):.1f}" for n, v in zip(sizes, r[key]))
+            out.append(f"<polyline points='{pts}' fill='none' stroke='{colour}' "
+                       f"stroke-width='2'/>")
+            for n, v in zip(sizes, r[key]):
+                out.append(f"<circle cx='{px(n):.1f}' cy='{py(v):.1f}' r='2.5' "
+                           f"fill='{colour}'><title>{v:.1f} ns at {n}</title></circle>")
+    out.append("</svg>")
+    return "\n".join(out) + "\n"
+
+
+def write_scaling(scaling, path):
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(render_scaling(scaling))
+
+
 def main(argv):
     if len(argv) != 3:
         print(__doc__.strip().splitlines()[-1], file=sys.stderr)

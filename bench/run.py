@@ -2,10 +2,16 @@
 alternative for each tool.
 
     python bench/run.py [substring ...] [--json PATH] [--svg PATH] [--check]
+                        [--scaling | --scaling-only] [--scaling-max EXP]
 
 Only rows whose name contains one of the substrings run (all rows without any). The exit
 status is 0 when every row ran, 1 when one failed; with --check a row that missed its
-target exits 1 too. Rows without a target are reported and never count either way."""
+target exits 1 too. Rows without a target are reported and never count either way.
+
+--scaling adds the section on how cost grows with the input (a few minutes: inputs up to
+1e7 elements; --scaling-max 6 stops at 1e6); --scaling-only runs that section alone. Its
+figures go to the JSON file under "scaling" and its chart beside the other one, named
+NAME-scaling.svg."""
 
 import argparse
 import datetime
@@ -133,6 +139,43 @@ def summarise(records):
     }
 
 
+def run_scaling(max_exp):
+    import scaling
+
+    exponents = [e for e in scaling.EXPONENTS if e <= max(max_exp, 4)]
+    sizes = [10**e for e in exponents]
+    print("How cost grows: " + scaling.format_header(sizes), flush=True)
+    return scaling.measure(exponents, say=lambda text: print(text, flush=True))
+
+
+def scaling_path(svg):
+    stem, ext = os.path.splitext(svg)
+    return f"{stem}-scaling{ext or '.svg'}"
+
+
+def write_scaling_chart(figures, svg):
+    path = scaling_path(svg)
+    chart.write_scaling(figures, path)
+    print(f"chart:   {path}")
+
+
+def scaling_main(args):
+    env = _environment()
+    print(f"tarvel {env['tarvel_version']} on {env['implementation']} {env['python']}",
+          flush=True)
+    figures = run_scaling(args.scaling_max)
+    if args.json:
+        os.makedirs(os.path.dirname(os.path.abspath(args.json)), exist_ok=True)
+        with open(args.json, "w", encoding="utf-8") as f:
+            json.dump(dict(env, scaling=figures), f, indent=1)
+            f.write("\n")
+        print(f"figures: {args.json}")
+    if args.svg:
+        os.makedirs(os.path.dirname(os.path.abspath(args.svg)), exist_ok=True)
+        write_scaling_chart(figures, args.svg)
+    return 0
+
+
 def main(argv):
     ap = argparse.ArgumentParser(prog="bench/run.py", description=__doc__.split("\n\n")[0])
     ap.add_argument("substrings", nargs="*", help="run only rows whose name contains one")
@@ -143,7 +186,15 @@ def main(argv):
     # Misses used to fail unless this was given; scripts that still pass it get what they
     # asked for, which is now the default.
     ap.add_argument("--report-only", action="store_true", help=argparse.SUPPRESS)
+    ap.add_argument("--scaling", action="store_true",
+                    help="also measure ns per element against input length")
+    ap.add_argument("--scaling-only", action="store_true",
+                    help="measure only ns per element against input length")
+    ap.add_argument("--scaling-max", type=int, default=7, metavar="EXP",
+                    help="largest input of the scaling section: 10**EXP elements (3-7)")
     args = ap.parse_args(argv[1:])
+    if args.scaling_only:
+        return scaling_main(args)
 
     every = list(all_rows())
     dups = duplicate_names(every)
@@ -173,6 +224,9 @@ def main(argv):
     results = dict(env, title=f"tarvel {env['tarvel_version']} against the baselines, "
                    f"{env['implementation']} {env['python']} {env['machine']}",
                    legend=LEGEND, summary=summary, rows=records)
+    if args.scaling:
+        print()
+        results["scaling"] = run_scaling(args.scaling_max)
     if args.json:
         os.makedirs(os.path.dirname(os.path.abspath(args.json)), exist_ok=True)
         with open(args.json, "w", encoding="utf-8") as f:
@@ -183,6 +237,8 @@ def main(argv):
         os.makedirs(os.path.dirname(os.path.abspath(args.svg)), exist_ok=True)
         chart.write(results, args.svg)
         print(f"chart:   {args.svg}")
+        if "scaling" in results:
+            write_scaling_chart(results["scaling"], args.svg)
 
     if summary["failed"]:
         print(f"exit status 1: {len(summary['failed'])} rows failed to run")
