@@ -188,3 +188,66 @@ def test_chart_refuses_empty(bench):
     _, chart, _ = bench
     with pytest.raises(ValueError):
         chart.render({"rows": [{"name": "broken", "error": "x", "met": False}]})
+
+
+def _scaling(n_series, sizes=(10**3, 10**4, 10**5)):
+    series = []
+    for i in range(n_series):
+        series.append({"tool": ["frequencies", "unique", "groupby"][i % 3], "baseline": "b<&>",
+                       "input": ["list", "int64"][i // 3 % 2], "distinct": ["1000", "all"][i // 6],
+                       "tarvel_ns": [10.0 * (i + 1) * (k + 1) for k in range(len(sizes))],
+                       "baseline_ns": [30.0 + i - k for k in range(len(sizes))]})
+    return {"sizes": list(sizes), "series": series}
+
+
+@pytest.mark.parametrize("n_series", [1, 3, 12])
+def test_scaling_chart_geometry(bench, n_series):
+    _, chart, _ = bench
+    figures = _scaling(n_series)
+    root = ET.fromstring(chart.render_scaling(figures))
+    ns = "{http://www.w3.org/2000/svg}"
+    lines = root.findall(f"{ns}polyline")
+    assert len(lines) == 2 * n_series
+    frames = [r for r in root.findall(f"{ns}rect") if r.get("fill") == "none"]
+    assert len(frames) == n_series
+    for frame, (base, ours), rec in zip(frames, zip(lines[::2], lines[1::2]),
+                                        figures["series"]):
+        x0, y0 = float(frame.get("x")), float(frame.get("y"))
+        x1, y1 = x0 + float(frame.get("width")), y0 + float(frame.get("height"))
+        for line, values in ((base, rec["baseline_ns"]), (ours, rec["tarvel_ns"])):
+            pts = [tuple(map(float, p.split(","))) for p in line.get("points").split()]
+            assert all(x0 <= x <= x1 and y0 <= y <= y1 for x, y in pts)
+            assert [x for x, _ in pts] == sorted(x for x, _ in pts)
+            # a larger cost is drawn higher up, on one scale for both lines of a panel
+            order = sorted(range(len(values)), key=values.__getitem__)
+            assert [pts[i][1] for i in order] == sorted((y for _, y in pts), reverse=True)
+    with pytest.raises(ValueError):
+        chart.render_scaling({"sizes": [10], "series": []})
+
+
+def test_scaling_only_writes_figures_and_chart(bench, tmp_path, capsys, monkeypatch):
+    import sys
+    import types
+
+    run, _, _ = bench
+    fake = types.ModuleType("scaling")
+    fake.EXPONENTS = (3, 4, 5, 6, 7)
+    fake.format_header = lambda sizes: f"header {sizes}"
+    asked = []
+
+    def measure(exponents, say):
+        asked.append(list(exponents))
+        say("one series")
+        return _scaling(3, [10**e for e in exponents])
+
+    fake.measure = measure
+    monkeypatch.setitem(sys.modules, "scaling", fake)
+    out_json, out_svg = tmp_path / "r.json", tmp_path / "c.svg"
+    argv = ["run.py", "--scaling-only", "--scaling-max", "5", "--json", str(out_json),
+            "--svg", str(out_svg)]
+    assert run.main(argv) == 0
+    assert asked == [[3, 4, 5]]
+    assert json.loads(out_json.read_text())["scaling"]["sizes"] == [10**3, 10**4, 10**5]
+    assert not out_svg.exists()
+    ET.parse(tmp_path / "c-scaling.svg")
+    assert "one series" in capsys.readouterr().out
