@@ -7,7 +7,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
-from sources import Boom, Flaky
+from sources import Boom, Flaky, outcome
 
 # --- reference models ----------------------------------------------------------------
 
@@ -197,6 +197,31 @@ def test_accumulate_operator_builtins_behave_as_called(tv, binop, data):
 
     assert outcome(lambda: tv.accumulate(binop, data)) == outcome(
         lambda: itertools.accumulate(data, binop))
+
+
+class Int(int):
+    def __add__(self, other):
+        return ("sub", int(self), other)
+
+    __radd__ = __add__
+
+
+_edges = [0, 1, -1, 2**30 - 1, 2**30, -(2**30), 2**60 - 1, 2**60, -(2**60) + 1, -(2**60),
+          2**62, 2**63 - 1, -(2**63), 2**64, -(2**90)]
+_int_elements = st.one_of(st.sampled_from(_edges), st.integers(), st.booleans(),
+                          st.integers(-9, 9).map(Int), st.just(1.5))
+
+
+@given(st.lists(_int_elements, max_size=12), st.one_of(st.none(), st.sampled_from(_edges)))
+def test_accumulate_add_over_ints_matches_the_number_protocol(tv, data, initial):
+    """Sums of exact ints short and long, across the digit and 64-bit limits, beside bools,
+    int subclasses with their own addition and floats."""
+    rest = () if initial is None else (initial,)
+    ours = outcome(lambda: list(tv.accumulate(operator.add, data, *rest)))
+    ref = outcome(lambda: list(itertools.accumulate(data, operator.add, initial=initial)))
+    assert ours == ref
+    if isinstance(ref, list):
+        assert [type(x) for x in ours] == [type(x) for x in ref]
 
 
 def test_accumulate_runs_look_alikes_as_what_they_are(tv, monkeypatch):

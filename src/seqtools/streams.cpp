@@ -4,6 +4,7 @@
 
 #include "utils/binder.hpp"
 #include "utils/cached.hpp"
+#include "utils/hashing.hpp"
 #include "utils/call.hpp"
 #include "utils/native_iter.hpp"
 #include "utils/source.hpp"
@@ -144,12 +145,51 @@ bool number_binop(PyObject* f, binaryfunc& out) noexcept {
     return true;
 }
 
+#if TV_HAVE_LV_TAG
+// The value of an exact int of at most two digits (below 2**60 in size): the integer layout
+// the inline hash reads, proved by its probe.
+inline bool two_digit_value(PyObject* o, int64_t& v) noexcept {
+    uintptr_t tag = int_tag(o);
+    if (tag >= (3u << 3)) return false;
+    const digit* d = ((PyLongObject*)o)->long_value.ob_digit;
+    int64_t mag = tag >> 3 == 2 ? (int64_t)d[0] | (int64_t)d[1] << PyLong_SHIFT : (int64_t)d[0];
+    v = mag * (1 - (int64_t)(tag & 3));
+    return true;
+}
+#endif
+
+// Whether add_exact_ints can ever apply here.
+bool exact_int_add_enabled() noexcept {
+#if TV_HAVE_LV_TAG && PYLONG_BITS_IN_DIGIT == 30
+    return int_fast_hash_enabled();
+#else
+    return false;
+#endif
+}
+
+// a + b for two exact ints of at most two digits each, without the number protocol's
+// dispatch and the digit-array addition (only where exact_int_add_enabled()). False when
+// they do not qualify (nothing done); true with the sum in `out`, or with out null and
+// MemoryError set.
+bool add_exact_ints(PyObject* a, PyObject* b, PyObject*& out) noexcept {
+#if TV_HAVE_LV_TAG && PYLONG_BITS_IN_DIGIT == 30
+    if (!PyLong_CheckExact(a) || !PyLong_CheckExact(b)) return false;
+    int64_t va, vb;
+    if (!two_digit_value(a, va) || !two_digit_value(b, vb)) return false;
+    out = PyLong_FromLongLong(va + vb);
+    return true;
+#else
+    (void)a, (void)b, (void)out;
+    return false;
+#endif
+}
+
 // Running results of binop, optionally led by an initial value. A failing binop keeps the
 // accumulator, so a retried step folds the next element into the same running value.
 struct AccumulateStep {
     AccumulateStep(Source&& src, Ref binop, Ref initial, binaryfunc number) noexcept
         : src_(std::move(src)), binop_(std::move(binop)), initial_(std::move(initial)),
-          number_(number) {}
+          number_(number), int_add_(number == PyNumber_Add && exact_int_add_enabled()) {}
 
     PyObject* next() {
         if (initial_ && !emitted_) {
@@ -165,8 +205,10 @@ struct AccumulateStep {
         }
         // The accumulator is only replaced by this step, which cannot be re-entered, so it
         // stays alive through the call without a reference of its own.
-        PyObject* r = number_ ? number_(acc_.get(), x.get())
-                              : direct_call(binop_.get(), acc_.get(), x.get());
+        PyObject* r;
+        if (!int_add_ || !add_exact_ints(acc_.get(), x.get(), r))
+            r = number_ ? number_(acc_.get(), x.get())
+                        : direct_call(binop_.get(), acc_.get(), x.get());
         if (!r) return ffi_err();
         acc_.reset(Py_NewRef(r));
         return r;
@@ -181,6 +223,7 @@ private:
     Ref initial_;
     Ref acc_;
     binaryfunc number_;
+    bool int_add_;
     bool emitted_ = false;
 };
 
