@@ -270,7 +270,7 @@ private:
 
     // Entry i < entry j, as the library's list entries compare: keys (values without a
     // key) by ==, identity first, then <; equal ones by input order. 1, 0, -1 on error.
-    int less(uint32_t i, uint32_t j) const {
+    [[gnu::always_inline]] int less(uint32_t i, uint32_t j) const {
         PyObject* a = key_ ? inputs_[i].key.get() : inputs_[i].value.get();
         PyObject* b = key_ ? inputs_[j].key.get() : inputs_[j].value.get();
         if (a == b) return i < j;
@@ -293,9 +293,14 @@ private:
                 return c == 0 ? i < j : c < 0;
             }
         }
+        return less_by_protocol(a, b, i < j);
+    }
+    // The == then < of two entries through the objects' own comparisons, kept out of the
+    // sift loops so that the native comparisons above inline into them.
+    [[gnu::noinline]] static int less_by_protocol(PyObject* a, PyObject* b, bool in_order) {
         int eq = PyObject_RichCompareBool(a, b, Py_EQ);
         if (eq < 0) return -1;
-        if (eq) return i < j;
+        if (eq) return in_order;
         Ref r = steal(PyObject_RichCompare(a, b, Py_LT));
         if (!r) return -1;
         if (r.get() == Py_True) return 1;
