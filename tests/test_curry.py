@@ -390,3 +390,17 @@ def test_cycles_are_collected(tv):
     del n
     gc.collect()
     assert ref() is None
+
+
+@pytest.mark.parametrize("stored", [(), (1,)])
+def test_deeply_nested_curries_raise_recursion_error(tv, stored):
+    # Complete positional calls go straight to the callee: curries around curries must
+    # still meet the recursion guard rather than run off the C stack.
+    def f(a, b):
+        return a + b
+
+    c = tv.curry(f, *stored)
+    for _ in range(100_000):
+        c = tv.curry(c)
+    with pytest.raises(RecursionError):
+        c(*(2,) if stored else (1, 2))

@@ -271,8 +271,6 @@ PyObject* make_partial(PyObject* func, Ref args, Ref kw, PyObject* sig, TablePtr
 PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObject* kwnames) {
     CurryState& st = ((CurryObject*)self)->st;
     if (!st.func) return panic("curry object used after it was cleared");
-    RecursionStep step;
-    if (!step.ok()) return nullptr;
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     Ref func = st.func.dup();
@@ -296,10 +294,17 @@ PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObj
             stack[0] = nullptr;
             for (Py_ssize_t i = 0; i < nstored; ++i) stack[1 + i] = PyTuple_GET_ITEM(stored, i);
             for (Py_ssize_t i = 0; i < nargs; ++i) stack[1 + nstored + i] = argv[i];
-            size_t n = (size_t)(nstored + nargs);
-            return vcall(func.get(), stack + 1, n | PY_VECTORCALL_ARGUMENTS_OFFSET);
+            size_t n = (size_t)(nstored + nargs) | PY_VECTORCALL_ARGUMENTS_OFFSET;
+            // A Python function's frame takes the recursion guard itself; anything else
+            // (another curry, a C callable calling back) passes through ours.
+            if (PyFunction_Check(func.get())) return vcall(func.get(), stack + 1, n);
+            RecursionStep step;
+            if (!step.ok()) return nullptr;
+            return vcall(func.get(), stack + 1, n);
         }
     }
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
     Ref args = steal(PyTuple_New(nstored + nargs));
     if (!args) return ffi_err();
     for (Py_ssize_t i = 0; i < nstored; ++i)
