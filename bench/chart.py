@@ -137,9 +137,9 @@ def render(results):
     return "\n".join(out) + "\n"
 
 
-def write(results, path):
+def write(results, path, draw=render):
     with open(path, "w", encoding="utf-8") as f:
-        f.write(render(results))
+        f.write(draw(results))
 
 
 # The scaling chart: one panel per tool, input and distinct count; ns per element against
@@ -211,8 +211,7 @@ def render_scaling(scaling, title="tarvel: cost per element against input length
 
 
 def write_scaling(scaling, path):
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(render_scaling(scaling))
+    write(scaling, path, render_scaling)
 
 
 def main(argv):
