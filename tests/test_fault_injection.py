@@ -6,6 +6,7 @@ process meets the failure, so whatever the entry makes on first use is made unde
 import os
 import subprocess
 import sys
+import sysconfig
 
 import pytest
 
@@ -16,6 +17,10 @@ MAX_N = 300
 # Repeated rounds only feed the reference totals, which a debug interpreter alone keeps;
 # elsewhere a second round would make the same calls to the same outcomes.
 ROUNDS = 3 if hasattr(sys, "gettotalrefcount") else 1
+# A free-threaded 3.13 takes its type lock again inside class creation and spins on it,
+# yielding the processor each turn, until parking drops its own hold: every process start
+# and import costs many times what it does on the GIL builds when the machine is busy.
+PATIENCE = 3 if sysconfig.get_config_var("Py_GIL_DISABLED") else 1
 # Whatever an entry makes on first use comes within its first few allocations; one fresh
 # process per failure point, all entries in it, a few processes at a time.
 COLD_N = 24
@@ -32,7 +37,7 @@ def sweep():
     proc = subprocess.run(
         [sys.executable, "-X", "faulthandler", os.path.join(HERE, "fault_sweep.py"),
          str(MAX_N), str(ROUNDS)],
-        capture_output=True, text=True, timeout=300, env=env)
+        capture_output=True, text=True, timeout=300 * PATIENCE, env=env)
     last = proc.stderr.strip().splitlines()[-12:]
     assert proc.returncode == 0, f"sweep failed (exit {proc.returncode}):\n" + "\n".join(last)
     lines = dict(line.split(" ", 1) for line in proc.stdout.strip().splitlines())
@@ -65,7 +70,7 @@ def cold():
              "--cold", str(n)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
             env=_env()) for n in batch}
         for n, proc in procs.items():
-            out, err = proc.communicate(timeout=120)
+            out, err = proc.communicate(timeout=120 * PATIENCE)
             last = "\n".join(err.strip().splitlines()[-12:])
             assert proc.returncode == 0, f"cold run {n} failed (exit {proc.returncode}):\n{last}"
             runs[n] = {name: (first, second) for name, first, second
