@@ -6,9 +6,10 @@ process meets the failure, so whatever the entry makes on first use is made unde
 import os
 import subprocess
 import sys
-import sysconfig
 
 import pytest
+
+from interpreter_faults import FREE_THREADED, require_survival
 
 pytest.importorskip("_testcapi")
 
@@ -20,7 +21,6 @@ ROUNDS = 3 if hasattr(sys, "gettotalrefcount") else 1
 # A free-threaded 3.13 takes its type lock again inside class creation and spins on it,
 # yielding the processor each turn, until parking drops its own hold: every process start
 # and import costs many times what it does on the GIL builds when the machine is busy.
-FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
 PATIENCE = 3 if FREE_THREADED else 1
 # Whatever an entry makes on first use comes within its first few allocations; one fresh
 # process per failure point, all entries in it, a few processes at a time.
@@ -32,38 +32,9 @@ def _env():
     return dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
 
 
-# A two-element list display with each allocation failing in turn, made fresh (the free list
-# of lists emptied first). Under the debug allocator a list freed with garbage in it crashes.
-LIST_PROBE = """
-import _testcapi
-def build(a, b):
-    return [a, b]
-for n in range(1, 30):
-    keep = [[] for _ in range(200)]
-    a, b = object(), object()
-    _testcapi.set_nomemory(n, n + 1)
-    try:
-        build(a, b)
-    except MemoryError:
-        pass
-    finally:
-        _testcapi.remove_mem_hooks()
-"""
-
-
 @pytest.fixture(scope="module")
 def interpreter_survives_failing_allocations():
-    """The free-threaded 3.13 interpreter's own PyList_New frees the new list, garbage item
-    pointers and length included, when its item array cannot be allocated: any failing
-    allocation that lands there corrupts the heap or crashes, whatever code made the list.
-    The sweeps mean nothing on such an interpreter; on any other build this must pass."""
-    env = dict(os.environ, PYTHONMALLOC="mimalloc_debug" if FREE_THREADED else "debug")
-    proc = subprocess.run([sys.executable, "-c", LIST_PROBE], capture_output=True, text=True,
-                          timeout=60 * PATIENCE, env=env)
-    if proc.returncode != 0 and FREE_THREADED:
-        pytest.skip("this free-threaded interpreter crashes by itself when a new list's item "
-                    f"array cannot be allocated (exit {proc.returncode})")
-    assert proc.returncode == 0, proc.stderr[-2000:]
+    require_survival()
 
 
 @pytest.fixture(scope="module")
