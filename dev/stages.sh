@@ -24,14 +24,54 @@ missing() {
   note "=== stage $1 cannot run: $2" >&2
   names+=("$1") results+=("MISSING: $2") times+=("-")
 }
+# A second lane, for a machine with two cores: `lane_stage NAME COMMAND...` queues a stage
+# that runs after the lane's earlier ones, beside the main sequence, its output kept in
+# build/test/lane/NAME.log; `lane_start` starts the queue and `lane_join` waits for it,
+# prints each stage's output and records it like `stage` does.
+lane_dir=${lane_dir:-$PWD/build/test/lane}
+lane_names=() lane_cmds=() lane_pid=""
+lane_stage() { local name=$1; shift; lane_names+=("$name"); lane_cmds+=("$(printf '%q ' "$@")"); }
+lane_start() {
+  [ ${#lane_names[@]} -eq 0 ] && return 0
+  rm -rf "$lane_dir"
+  mkdir -p "$lane_dir"
+  note "=== lane beside the main stages: ${lane_names[*]} (output at the end)"
+  (
+    for i in "${!lane_names[@]}"; do
+      t0=$SECONDS
+      eval "${lane_cmds[$i]}" >"$lane_dir/${lane_names[$i]}.log" 2>&1 </dev/null
+      echo "$? $((SECONDS - t0))" >"$lane_dir/${lane_names[$i]}.rc"
+    done
+  ) &
+  lane_pid=$!
+}
+lane_join() {
+  [ -n "$lane_pid" ] || return 0
+  note "waiting for the lane: ${lane_names[*]}"
+  wait "$lane_pid"
+  local i name rc took result
+  for i in "${!lane_names[@]}"; do
+    name=${lane_names[$i]}
+    echo
+    note "=== stage $name (lane): ${lane_cmds[$i]}"
+    cat "$lane_dir/$name.log" 2>/dev/null
+    read -r rc took <"$lane_dir/$name.rc" 2>/dev/null || { rc=1 took=0; }
+    result=passed
+    [ "$rc" -eq 0 ] || result="FAILED (exit $rc)"
+    note "=== stage $name $result in $(fmt_secs "$took")"
+    names+=("$name") results+=("$result") times+=("$(fmt_secs "$took") (lane)")
+  done
+  lane_pid=""
+}
 _joined() { local out="" x; for x in "$@"; do out+="${out:+, }$x"; done; echo "$out"; }
 summary() {
   local i ok=() bad=()
   echo
-  echo "stage              result                                      time"
-  echo "-----------------  ------------------------------------------  --------"
+  printf '%-17s  %-42s  %15s\n' stage result time
+  printf '%-17s  %-42s  %15s\n' "$(printf -- '-%.0s' {1..17})" "$(printf -- '-%.0s' {1..42})" \
+    "$(printf -- '-%.0s' {1..15})"
   for i in "${!names[@]}"; do
-    printf '%-17s  %-42s  %8s\n' "${names[$i]}" "${results[$i]}" "${times[$i]}"
+    printf '%-17s  %-42s  %15s\n' "${names[$i]}" "${results[$i]}" "${times[$i]}"
     if [ "${results[$i]}" = passed ]; then ok+=("${names[$i]}"); else bad+=("${names[$i]}"); fi
   done
   echo "total: $(fmt_secs $((SECONDS - suite_start)))"

@@ -7,6 +7,8 @@ import textwrap
 
 import pytest
 
+from interpreter_faults import require_survival
+
 SCRIPT = textwrap.dedent("""
     import builtins, threading, time
     real_import = builtins.__import__
@@ -106,7 +108,7 @@ COLD_SCRIPT = textwrap.dedent("""
 @pytest.mark.parametrize("expr,expected", [r[1:] for r in COLD_FIRST_CALLS],
                          ids=[r[0] for r in COLD_FIRST_CALLS])
 def test_cold_first_call_failure_is_retried(expr, expected):
-    pytest.importorskip("_testcapi")
+    require_survival()
     out = subprocess.run([sys.executable, "-c", COLD_SCRIPT, expr, expected],
                          capture_output=True, text=True, timeout=60)
     assert out.returncode == 0, out.stderr[-2000:]
