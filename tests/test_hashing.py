@@ -4,6 +4,7 @@ agree with the dict semantics of dict.fromkeys / collections.Counter, whatever t
 from collections import Counter
 
 import pytest
+from hypothesis import given, strategies as st
 
 from leakcheck import check_leaks
 
@@ -79,6 +80,19 @@ class WeirdStr(str):
         return 99
 
 
+class NeverEqStr(str):
+    """Hashes like the equal str but refuses equality with everything."""
+
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        return False
+
+
+# One of each str width (1, 2 and 4 bytes per code point), at lengths around 0, 1 and long.
+WIDE_STRS = ["", "ab", "a" * 40, "\xe9t\xe9", "\xe9" * 30, "\u0100b", "\u4e2d" * 25,
+             "\U0001f600x", "\U0001f600" * 20, "b\u0100", "ba"]
+
 BOUNDARY_INTS = [0, 1, -1, -2, 2, 5, 256, 257, -5, -6, 2**30 - 1, 2**30, -(2**30) + 1, -(2**30),
                  2**31, 2**40, -(2**40), 2**61 - 2, 2**61 - 1, 2**61, -(2**61) + 1, 2**63 - 1,
                  -(2**63), 2**64, -(2**64) - 1, 10**30]
@@ -102,6 +116,9 @@ INPUTS = {
     "minus-one-minus-two": [-1, -2, -1, -2, -2],
     "boundary-ints": (BOUNDARY_INTS + _fresh_copies(BOUNDARY_INTS)
                       + [float(x) for x in BOUNDARY_INTS]),
+    "fresh-strings": WIDE_STRS + _fresh_copies(WIDE_STRS) + _fresh_copies(WIDE_STRS[::-1]),
+    "str-subclass-refusing-eq": ["xy", NeverEqStr("xy"), "".join(["x", "y"]), NeverEqStr("xy"),
+                                 "xy"],
     "strings": ["a", "b", "".join(["a"]), "", "é", "\U0001f600", "ab" * 50, "b"],
     "collisions": [Collide(i % 5) for i in range(40)],
     "collide-with-ints": [Collide(1, h=1), 1, NoEq(), 1.0, NoEq(), True],
@@ -118,6 +135,20 @@ def test_matches_dict_semantics(tv, tool, ref, name):
     for src in (xs, tuple(xs)):
         assert same(tool(tv, src), ref(xs))
     assert same(tool(tv, iter(xs)), ref(xs))
+
+
+@pytest.mark.parametrize("tool,ref", TOOLS, ids=TOOL_IDS)
+@given(st.lists(st.text(alphabet="ab\xe9\u0100\u4e2d\U0001f600", max_size=4), max_size=40))
+def test_equal_strs_that_are_distinct_objects(tv, tool, ref, xs):
+    # Every later occurrence is a new object, so equal strs meet only by their contents.
+    xs = xs + _fresh_copies(xs)
+    assert same(tool(tv, xs), ref(xs))
+    groups = tv.groupby(lambda x: x, xs)
+    expected = {}
+    for x in xs:
+        expected.setdefault(x, []).append(x)
+    assert groups == expected
+    assert all(a is b for a, b in zip(groups, expected))
 
 
 @pytest.mark.parametrize("tool,ref", TOOLS, ids=TOOL_IDS)
