@@ -55,8 +55,9 @@ run_tests() {
   site=$(build_ext)
   py=$(venv_python)
   # halt_on_error: a report fails the run instead of scrolling past.
-  cd /tmp && PYTHON_GIL=0 PYTHONPATH="$site" \
-    TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$root/dev/tsan.supp" \
+  # Reports go to build/tsan-report.PID: pytest captures the standard streams.
+  cd /tmp && PYTHON_GIL=0 PYTHONPATH="$site" TARVEL_STRESS_SECONDS=${TARVEL_STRESS_SECONDS:-0.5} \
+    TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$root/dev/tsan.supp log_path=$root/build/tsan-report" \
     "$py" -m pytest -q -p no:cacheprovider -x \
       "$root/tests/test_free_threading.py" "$root/tests/test_threads.py" "$@"
 }
