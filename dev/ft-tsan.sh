@@ -59,7 +59,7 @@ run_tests() {
   # that share the standard library's own iterators between threads race inside the
   # interpreter by design (3.13t does not make them thread-safe), so they are left out.
   cd /tmp && PYTHON_GIL=0 PYTHONPATH="$site" TARVEL_STRESS_SECONDS=${TARVEL_STRESS_SECONDS:-0.5} \
-    TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$root/dev/tsan.supp log_path=$root/build/tsan-report" \
+    TSAN_OPTIONS="halt_on_error=1 exitcode=66 history_size=7 second_deadlock_stack=1 suppressions=$root/dev/tsan.supp log_path=$root/build/tsan-report" \
     "$py" -m pytest -q -p no:cacheprovider -x -k "not standard_library" \
       "$root/tests/test_free_threading.py" "$root/tests/test_threads.py" "$@"
 }
