@@ -32,3 +32,40 @@ def pytest_runtestloop(session):
     import refleak
 
     return refleak.run(session, *refleak.parse(spec))
+
+
+# When every test is run by several threads at once (pytest-run-parallel on a free-threaded
+# build), these stay in one thread: they change what is process-wide (signal handlers, the
+# recursion limit, allocator hooks, forks, imports of a fresh module), start threads of their
+# own with bounds on how long they wait, or measure memory and reference counts that other
+# threads' work would move.
+SINGLE_THREADED_MODULES = {
+    "test_signals", "test_fork", "test_fault_injection", "test_deep_nesting", "test_threads",
+    "test_free_threading", "test_cached", "test_subinterpreters", "test_leakcheck",
+    "test_module",
+}
+SINGLE_THREADED_CALLS = {"check_leaks", "setrecursionlimit", "set_nomemory", "getrefcount"}
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "thread_unsafe: run in one thread only")
+
+
+def _calls(fn):
+    code = getattr(fn, "__code__", None)
+    if code is None:
+        return set()
+    names = set(code.co_names)
+    for const in code.co_consts:  # nested functions and lambdas
+        if hasattr(const, "co_names"):
+            names |= set(const.co_names)
+    return names
+
+
+def pytest_collection_modifyitems(config, items):
+    for item in items:
+        module = getattr(item, "module", None)
+        name = module.__name__.rpartition(".")[2] if module else ""
+        fn = getattr(item, "function", None)
+        if name in SINGLE_THREADED_MODULES or _calls(fn) & SINGLE_THREADED_CALLS:
+            item.add_marker(pytest.mark.thread_unsafe)

@@ -18,12 +18,13 @@ void set_key_error(PyObject* key) noexcept {
 // miss is a miss, and most misses never need the KeyError at all.
 [[gnu::always_inline]] inline int step(PyObject* cur, PyObject* key, bool keep_error, Ref& child) noexcept {
     if (PyDict_CheckExact(cur)) {
-        PyObject* v = PyDict_GetItemWithError(cur, key);
-        if (v) {
-            child = borrow(v);
+        PyObject* v;
+        int found = PyDict_GetItemRef(cur, key, &v);
+        if (found > 0) {
+            child = steal(v);
             return 1;
         }
-        if (!PyErr_Occurred()) {
+        if (found == 0) {
             if (keep_error) set_key_error(key);  // raised either way: the KeyError or a failure
             return 0;
         }

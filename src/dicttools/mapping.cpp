@@ -47,8 +47,18 @@ int Items::next(Ref& k, Ref& v) noexcept {
             PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
             return -1;
         }
-        PyObject *bk, *bv;
-        if (!PyDict_Next(d, &pos_, &bk, &bv)) {
+        // One step under the dict's lock, the entry taken before it is released: another
+        // thread's write lands between steps, where the checks above see it.
+        PyObject *bk = nullptr, *bv = nullptr;
+        int found;
+        Py_BEGIN_CRITICAL_SECTION(d);
+        found = PyDict_Next(d, &pos_, &bk, &bv);
+        if (found) {
+            k = borrow(bk);
+            v = borrow(bv);
+        }
+        Py_END_CRITICAL_SECTION();
+        if (!found) {
             dict_.reset();
             return 0;
         }
@@ -57,8 +67,6 @@ int Items::next(Ref& k, Ref& v) noexcept {
             return -1;
         }
         --left_;
-        k = borrow(bk);
-        v = borrow(bv);
         return 1;
     }
     if (!it_) return 0;

@@ -69,8 +69,9 @@ PyObject* rebuild(PyObject* d, PyObject* keys, const Factory& f, Leaf&& leaf) {
         // kept. Otherwise only a missing key counts as absent (an exact dict has no
         // __missing__, so it is asked without raising).
         if (mapping && PyDict_CheckExact(m)) {
-            child = borrow(PyDict_GetItemWithError(m, key));
-            if (!child && PyErr_Occurred()) return nullptr;
+            PyObject* v;
+            if (PyDict_GetItemRef(m, key, &v) < 0) return nullptr;
+            child = steal(v);
         } else if (mapping) {
             child = steal(PyObject_GetItem(m, key));
             if (!child) {

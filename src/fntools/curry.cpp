@@ -7,6 +7,7 @@
 #include "utils/call.hpp"
 #include "utils/once.hpp"
 #include "utils/registry.hpp"
+#include "utils/threading.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -123,9 +124,11 @@ using TablePtr = std::shared_ptr<const BindTable>;
 // The rules this interpreter's inspect follows for positional-only names given as keywords
 // (see BindTable), asked once of Signature itself, each with a signature where nothing but
 // that rule decides the outcome.
+// Two threads may both ask; they store the same answers, `lenient` last (release), so a
+// reader that sees it also sees `required_missing`.
 struct PosOnlyRules {
-    int lenient = -1;  // -1 until asked (or when asking failed)
-    bool required_missing = false;
+    SharedWord<int> lenient{-1};  // -1 until asked (or when asking failed)
+    SharedWord<bool> required_missing{false};
 };
 
 // 1 when Signature([a: POSITIONAL_ONLY (with `default` unless null), **kw]).`method`(a=1)
@@ -162,7 +165,7 @@ int probe_pos_only(PyObject* sig_cls, PyObject* param_cls, const char* method, P
 
 const PosOnlyRules* pos_only_rules() {
     static PosOnlyRules rules;
-    if (rules.lenient >= 0) return &rules;
+    if (rules.lenient.load(std::memory_order_acquire) >= 0) return &rules;
     Ref sig_cls = inspect_attr("Signature");
     Ref param_cls = sig_cls ? inspect_attr("Parameter") : Ref();
     if (!param_cls) return nullptr;
@@ -172,8 +175,8 @@ const PosOnlyRules* pos_only_rules() {
     // bind_partial never reports a parameter missing on its own: only the early check can.
     int partial_ok = lenient ? probe_pos_only(sig_cls.get(), param_cls.get(), "bind_partial", nullptr) : 1;
     if (partial_ok < 0) return nullptr;
-    rules.required_missing = partial_ok == 0;
-    rules.lenient = lenient;
+    rules.required_missing.store(partial_ok == 0, std::memory_order_relaxed);
+    rules.lenient.store(lenient, std::memory_order_release);
     return &rules;
 }
 
@@ -184,8 +187,8 @@ TablePtr read_table(PyObject* sig) {
     if (read_params(sig, table->params, true) != 1) return nullptr;
     const PosOnlyRules* rules = pos_only_rules();
     if (!rules) return nullptr;
-    table->lenient_pos_only = rules->lenient == 1;
-    table->required_pos_only_missing = rules->required_missing;
+    table->lenient_pos_only = rules->lenient.load(std::memory_order_acquire) == 1;
+    table->required_pos_only_missing = rules->required_missing.load(std::memory_order_relaxed);
     table->learn_positional();
     return table;
 }

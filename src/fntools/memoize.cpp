@@ -17,18 +17,6 @@ struct MemoizeObject {
     bool flexible_signature;  // defaults, keyword-only, **kwargs, or no signature at all
 };
 
-#if PY_VERSION_HEX >= 0x030D0000
-inline int dict_get_ref(PyObject* d, PyObject* k, PyObject** out) {
-    return PyDict_GetItemRef(d, k, out);
-}
-#else
-inline int dict_get_ref(PyObject* d, PyObject* k, PyObject** out) {
-    PyObject* v = PyDict_GetItemWithError(d, k);
-    *out = Py_XNewRef(v);
-    return v ? 1 : (PyErr_Occurred() ? -1 : 0);
-}
-#endif
-
 // Writes past any Python-level __setitem__ of a dict subclass, but through the C
 // implementation of the nearest built-in base: a base that keeps bookkeeping beside the
 // dict's own table (OrderedDict's linked list) must see every entry, or iterating or
@@ -107,7 +95,7 @@ PyObject* memo_call(PyObject* self, PyObject* const* args, size_t nargsf, PyObje
     }
     Ref keep_cache = borrow(cache);
     PyObject* hit = nullptr;
-    int found = dict_get_ref(cache, key.get(), &hit);
+    int found = PyDict_GetItemRef(cache, key.get(), &hit);
     if (found < 0) return ffi_err();
     if (found) return hit;
     Ref keep_func = borrow(func);

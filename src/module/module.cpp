@@ -132,9 +132,12 @@ PyModuleDef_Slot slots[] = {
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
 #endif
 #ifdef Py_mod_gil
-    // Everything here relies on the interpreter lock (plain busy flags, shared native
-    // tables): a free-threaded interpreter must keep the lock on for this module.
+#if TV_FREE_THREADED
+    // Shared native state is guarded without the lock (utils/threading.hpp).
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#else
     {Py_mod_gil, Py_MOD_GIL_USED},
+#endif
 #endif
     {0, nullptr},
 };

@@ -1,6 +1,7 @@
 // The option-returning accessors: first_opt, last_opt, nth_opt, get_opt, get_in_opt,
 // peek_opt. Absence is a new Nothing; which failures count as absence differs per tool.
 #include "option/option.hpp"
+#include "utils/threading.hpp"
 #include "seqtools/seqtools.hpp"
 
 #include "utils/binder.hpp"
@@ -24,13 +25,19 @@ PyObject* opt_of(PyObject* x) {
 bool exact_seq_opt(PyObject* seq, uint64_t i, bool from_end, PyObject** out) {
     bool list = PyList_CheckExact(seq);
     if (!list && !PyTuple_CheckExact(seq)) return false;
-    Py_ssize_t n = Py_SIZE(seq);
+    Py_ssize_t n = list ? PyList_GET_SIZE(seq) : PyTuple_GET_SIZE(seq);
     if (i >= (uint64_t)n) {
         *out = nothing();
         return true;
     }
     Py_ssize_t k = from_end ? n - 1 - (Py_ssize_t)i : (Py_ssize_t)i;
-    *out = some(borrow(list ? PyList_GET_ITEM(seq, k) : PyTuple_GET_ITEM(seq, k)));
+    if (!list) {
+        *out = some(borrow(PyTuple_GET_ITEM(seq, k)));
+        return true;
+    }
+    // Gone when another thread shrank the list since its size was read.
+    Ref item = steal(list_item(seq, k));
+    *out = item ? some(std::move(item)) : nothing();
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Element access and slicing: take, drop, take_nth, nth, first, second, last, tail, get,
 // peek, cons, count.
 #include "seqtools/seqtools.hpp"
+#include "utils/threading.hpp"
 
 #include "utils/binder.hpp"
 #include "utils/cached.hpp"
@@ -245,7 +246,8 @@ namespace {
     if (!out) return nullptr;
     Py_ssize_t i = 0;
     for (; i < n && i < PyList_GET_SIZE(ind); ++i) {
-        Ref key = borrow(PyList_GET_ITEM(ind, i));
+        Ref key = steal(list_item(ind, i));
+        if (!key) break;  // shrunk by another thread
         PyObject* v = lookup_or_default(coll, key.get(), deflt);
         if (!v) return nullptr;
         PyTuple_SET_ITEM(out.get(), i, v);

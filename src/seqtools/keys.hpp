@@ -3,6 +3,7 @@
 // The form is decided once per call; resolving a key is then a switch.
 #pragma once
 #include "utils/call.hpp"
+#include "utils/threading.hpp"
 
 namespace tv::seq {
 
@@ -39,7 +40,8 @@ public:
                     if (i >= 0 && i < n) return Py_NewRef(PyTuple_GET_ITEM(item, i));
                 } else if (tp == &PyList_Type) {
                     Py_ssize_t n = PyList_GET_SIZE(item), i = index_ < 0 ? index_ + n : index_;
-                    if (i >= 0 && i < n) return Py_NewRef(PyList_GET_ITEM(item, i));
+                    if (i >= 0 && i < n)
+                        if (PyObject* x = list_item(item, i)) return x;
                 }
                 break;  // out of range or another type: the item lookup raises or answers
             }
@@ -74,7 +76,8 @@ private:
         if (!out) return ffi_err();
         Py_ssize_t got = 0;
         for (; got < n && got < PyList_GET_SIZE(key_); ++got) {
-            Ref k = borrow(PyList_GET_ITEM(key_, got));
+            Ref k = steal(list_item(key_, got));
+            if (!k) break;  // shrunk by another thread
             PyObject* v = PyObject_GetItem(item, k.get());
             if (!v) return ffi_err();
             PyTuple_SET_ITEM(out.get(), got, v);

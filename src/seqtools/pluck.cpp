@@ -1,5 +1,6 @@
 // pluck: element[ind] for every element of a stream, or a tuple of several lookups.
 #include "seqtools/seqtools.hpp"
+#include "utils/threading.hpp"
 
 #include "utils/binder.hpp"
 #include "utils/native_iter.hpp"
@@ -51,8 +52,10 @@ struct PluckState {
                 items = ((PyTupleObject*)e)->ob_item;
                 size = PyTuple_GET_SIZE(e);
             } else if (PyList_CheckExact(e)) {
-                items = ((PyListObject*)e)->ob_item;
                 size = PyList_GET_SIZE(e);
+                Py_ssize_t i = idx < 0 ? idx + size : idx;
+                if (i >= 0 && i < size)
+                    if (PyObject* v = list_item(e, i)) return v;
             }
             Py_ssize_t i = idx < 0 ? idx + size : idx;
             if (items && i >= 0 && i < size) return Py_NewRef(items[i]);
@@ -92,7 +95,8 @@ struct PluckStep {
         Py_ssize_t n = PyList_GET_SIZE(keys);
         if (vals_.capacity() == 0) vals_.reserve(4);
         for (Py_ssize_t i = 0; i < n && i < PyList_GET_SIZE(keys); ++i) {
-            Ref key = borrow(PyList_GET_ITEM(keys, i));
+            Ref key = steal(list_item(keys, i));
+            if (!key) break;  // shrunk by another thread
             PyObject* v = lookup_or_default(x.get(), key.get(), deflt_.get());
             if (!v) {
                 vals_.clear();

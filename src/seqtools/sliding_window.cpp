@@ -56,7 +56,7 @@ struct WindowState {
         // Nobody else holds the last window: shift it in place instead of allocating a new
         // one (the element dropped off the front is released once the tuple is whole
         // again). Interpreters from 3.14 cache tuple hashes, so there it is always rebuilt.
-        if (prev && Py_REFCNT(prev) == 1) {
+        if (prev && sole_owner(prev)) {
             PyObject** items = ((PyTupleObject*)prev)->ob_item;
             PyObject* gone = items[0];
             for (size_t i = 0; i + 1 < n; ++i) items[i] = items[i + 1];

@@ -7,6 +7,7 @@
 // without running any user code, so a native stable bounded selection over them gives the
 // very tuple the sort would, in time n log k instead of n log n.
 #include "seqtools/keys.hpp"
+#include "utils/threading.hpp"
 #include "seqtools/seqtools.hpp"
 
 #include "utils/binder.hpp"
@@ -237,7 +238,10 @@ PyObject* topk_plain(uint64_t k, PyObject* seq) {
     std::vector<size_t> pos;
     RefVec keep;
     // Exact lists and tuples are ranked where they lie; any other input is read first.
-    Ref all = PyList_CheckExact(seq) || PyTuple_CheckExact(seq) ? borrow(seq) : Ref();
+    // Without the interpreter lock another thread may change a list under the ranking, so
+    // there a list is copied first, as any other input is.
+    bool in_place = PyTuple_CheckExact(seq) || (!TV_FREE_THREADED && PyList_CheckExact(seq));
+    Ref all = in_place ? borrow(seq) : Ref();
     if (all) {
         switch (select_any(vals_of(seq), k, pos, keep)) {
             case Sel::Done: return tuple_of(vals_of(seq), pos);

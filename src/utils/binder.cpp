@@ -240,10 +240,15 @@ bool Sig::bind_slow(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t n
         for (Py_ssize_t k = 0; k < nk; ++k)
             if (!keyword(a, filled, PyTuple_GET_ITEM(kwnames, k), args[nargs + k])) return false;
     } else if (kwdict) {
+        // A caller from C may pass a dict that other threads can reach: walk it under its
+        // lock (recording a keyword runs no Python code).
         Py_ssize_t pos = 0;
         PyObject *key, *value;
-        while (PyDict_Next(kwdict, &pos, &key, &value))
-            if (!keyword(a, filled, key, value)) return false;
+        bool ok = true;
+        Py_BEGIN_CRITICAL_SECTION(kwdict);
+        while (ok && PyDict_Next(kwdict, &pos, &key, &value)) ok = keyword(a, filled, key, value);
+        Py_END_CRITICAL_SECTION();
+        if (!ok) return false;
     }
     int missing = 0;
     for (int i = 0; i < nreq_; ++i) missing += !filled[i];

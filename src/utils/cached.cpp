@@ -33,14 +33,14 @@ void forked_child() { fork_generation.fetch_add(1); }
 }  // namespace
 
 int watch_forks() noexcept {
-    static bool installed = false;
-    if (installed) return 0;
+    static SharedWord<bool> installed{false};
+    if (installed.load(std::memory_order_acquire)) return 0;
     if (int e = pthread_atfork(nullptr, nullptr, forked_child)) {
         errno = e;
         PyErr_SetFromErrno(PyExc_OSError);
         return -1;
     }
-    installed = true;
+    installed.store(true, std::memory_order_release);
     return 0;
 }
 
@@ -62,9 +62,9 @@ Ref live_attr_slow(ModuleAttr& m) {
     if (!mod) return Ref();
     PyObject* name = interned(m.name);
     if (!name) return Ref();
-    if (PyModule_CheckExact(mod) && !m.dict) {
-        m.key = name;
-        m.dict = PyModule_GetDict(mod);
+    if (PyModule_CheckExact(mod) && !m.dict.load(std::memory_order_acquire)) {
+        m.key.store(name, std::memory_order_relaxed);
+        m.dict.store(PyModule_GetDict(mod), std::memory_order_release);
     }
     Ref r = steal(PyObject_GetAttr(mod, name));
     if (!r) ffi_err();

@@ -8,6 +8,7 @@
 //   ... PyObject* len = interned(LEN); PyObject* islice = cached_attr(ISLICE); ...
 #pragma once
 #include "utils/once.hpp"
+#include "utils/threading.hpp"
 
 namespace tv {
 
@@ -40,9 +41,10 @@ struct ModuleAttr {
     CachedAttr module;  // its path is nullptr: the module object itself
     InternedStr name;   // the attribute name
     // Once both are known: the dictionary of a plain module (which lives as long as the
-    // kept module) and the interned name, read without synchronisation under the lock.
-    PyObject* dict = nullptr;
-    PyObject* key = nullptr;
+    // kept module) and the interned name. `key` is stored first and `dict` published
+    // after it, so a reader that sees `dict` sees `key`.
+    SharedWord<PyObject*> dict{nullptr};
+    SharedWord<PyObject*> key{nullptr};
 };
 
 // A fresh (uncached) lookup of module.attr; a new reference.
@@ -52,10 +54,11 @@ Ref live_attr_slow(ModuleAttr& m);
 
 // module.name as it is now (a new reference), or an empty Ref with the exception set.
 inline Ref live_attr(ModuleAttr& m) {
-    if (m.dict) {
+    if (PyObject* d = m.dict.load(std::memory_order_acquire)) {
         // A plain module's type defines no attribute by these names, so its dictionary is
         // where the attribute lives: one lookup instead of the generic attribute walk.
-        if (PyObject* v = PyDict_GetItemWithError(m.dict, m.key)) return borrow(v);
+        PyObject* v;
+        if (PyDict_GetItemRef(d, m.key.load(std::memory_order_relaxed), &v) > 0) return steal(v);
     }
     return live_attr_slow(m);
 }

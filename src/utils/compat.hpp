@@ -57,3 +57,32 @@ static inline int PyObject_HasAttrWithError(PyObject* o, PyObject* name) {
 #else
 #define TV_HAVE_LV_TAG 0
 #endif
+
+// Free-threaded builds (no interpreter lock). Every choice that differs between the two kinds
+// of build is made at compile time on this one macro; see utils/threading.hpp.
+#ifdef Py_GIL_DISABLED
+#define TV_FREE_THREADED 1
+#else
+#define TV_FREE_THREADED 0
+#endif
+
+#if PY_VERSION_HEX < 0x030D0000
+// A strong reference to list[i], or nullptr with IndexError set when i is out of range.
+static inline PyObject* PyList_GetItemRef(PyObject* list, Py_ssize_t i) {
+    return Py_XNewRef(PyList_GetItem(list, i));
+}
+// 1 with a strong reference in *out, 0 when the key is missing, -1 with an error.
+static inline int PyDict_GetItemRef(PyObject* d, PyObject* key, PyObject** out) {
+    PyObject* v = PyDict_GetItemWithError(d, key);
+    *out = Py_XNewRef(v);
+    return v ? 1 : (PyErr_Occurred() ? -1 : 0);
+}
+#endif
+
+#if PY_VERSION_HEX < 0x030D0000
+// Critical sections exist from 3.13; before that the interpreter lock is the only lock.
+#define Py_BEGIN_CRITICAL_SECTION(op) {
+#define Py_END_CRITICAL_SECTION() }
+#define Py_BEGIN_CRITICAL_SECTION2(a, b) {
+#define Py_END_CRITICAL_SECTION2() }
+#endif

@@ -45,32 +45,37 @@ bool str_cache_probe() noexcept {
         PyErr_Clear();
         return false;
     }
-    if (((PyASCIIObject*)o.get())->hash != -1) return false;
+    if (cached_str_hash(o.get()) != -1) return false;
     Py_hash_t real = PyObject_Hash(o.get());
     if (real == -1) {
         PyErr_Clear();
         return false;
     }
-    return ((PyASCIIObject*)o.get())->hash == real;
+    return cached_str_hash(o.get()) == real;
 }
 
-// -1 until probed. Only touched with the interpreter lock held, and the probe runs no
-// Python code, so no other thread can observe it half-done.
-int fast_hash_state = -1;
+// -1 until probed. Two threads may both run the probe (it runs no Python code and always
+// gives the same answer); each publishes a whole word.
+SharedWord<int> fast_hash_state{-1};
 
 }  // namespace
 
 namespace detail {
-int str_cache_state = -1;
+SharedWord<int> str_cache_state{-1};
 bool probe_str_cache() noexcept {
-    str_cache_state = str_cache_probe() ? 1 : 0;
-    return str_cache_state == 1;
+    int state = str_cache_probe() ? 1 : 0;
+    str_cache_state.store(state, std::memory_order_relaxed);
+    return state == 1;
 }
 }  // namespace detail
 
 bool int_fast_hash_enabled() noexcept {
-    if (fast_hash_state < 0) fast_hash_state = self_test() ? 1 : 0;
-    return fast_hash_state == 1;
+    int state = fast_hash_state.load(std::memory_order_relaxed);
+    if (state < 0) {
+        state = self_test() ? 1 : 0;
+        fast_hash_state.store(state, std::memory_order_relaxed);
+    }
+    return state == 1;
 }
 
 }  // namespace tv

@@ -2,6 +2,7 @@
 // once, exact str and small exact int without a call through the type's hash slot.
 #pragma once
 #include "utils/errors.hpp"
+#include "utils/threading.hpp"
 
 #include <cstdint>
 #include <cstring>
@@ -15,11 +16,12 @@ bool int_fast_hash_enabled() noexcept;
 // Whether a str keeps its computed hash where the inline str path reads it. Probed once per
 // process; inline because every str element asks.
 namespace detail {
-extern int str_cache_state;  // -1 until probed, then 0 or 1
+// -1 until probed, then 0 or 1. Two threads may both probe; they store the same answer.
+extern SharedWord<int> str_cache_state;
 bool probe_str_cache() noexcept;
 }  // namespace detail
 inline bool str_hash_cache_enabled() noexcept {
-    int state = detail::str_cache_state;
+    int state = detail::str_cache_state.load(std::memory_order_relaxed);
     return state > 0 || (state < 0 && detail::probe_str_cache());
 }
 
@@ -43,7 +45,7 @@ inline Py_hash_t small_int_hash(PyObject* o) noexcept {
 inline Py_hash_t element_hash(PyObject* obj, bool fast) noexcept {
     PyTypeObject* tp = Py_TYPE(obj);
     if (tp == &PyUnicode_Type && str_hash_cache_enabled()) {
-        Py_hash_t h = ((PyASCIIObject*)obj)->hash;
+        Py_hash_t h = cached_str_hash(obj);
         if (h != -1) return h;
     }
 #if TV_HAVE_LV_TAG

@@ -17,19 +17,20 @@
 namespace tv {
 
 // A few released objects of one exact type, kept for reuse (the interpreter lock guards it).
+// Without the lock it keeps nothing: the interpreter's own allocator is per thread already.
 template <class T, int N>
 class FreeList {
 public:
     // A recycled object initialised as a new instance of `tp`, or nullptr when none is kept.
     T* pop(PyTypeObject* tp) {
-        if (!n_) return nullptr;
+        if (TV_FREE_THREADED || !n_) return nullptr;
         T* o = items_[--n_];
         PyObject_Init((PyObject*)o, tp);
         return o;
     }
     // Keeps a dead object (refcount 0, untracked, fields released); false when full.
     bool push(T* o) {
-        if (n_ == N) return false;
+        if (TV_FREE_THREADED || n_ == N) return false;
         items_[n_++] = o;
         return true;
     }
@@ -65,7 +66,8 @@ struct HolderOps {
     static void dealloc(PyObject* self) {
         PyObject_GC_UnTrack(self);
         PyObject* p = held(self);
-        if (Py_REFCNT(p) > 1 || !PyObject_IS_GC(p)) {
+        // Without the lock the count may drop meanwhile: always bound the recursion there.
+        if ((!TV_FREE_THREADED && Py_REFCNT(p) > 1) || !PyObject_IS_GC(p)) {
             // The held object outlives this release, or nothing is nested below it (an
             // int, a str): no recursion to bound.
             release(self);

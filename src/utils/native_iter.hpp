@@ -29,6 +29,7 @@
 #include "utils/errors.hpp"
 #include "utils/heap_type.hpp"
 #include "utils/source.hpp"
+#include "utils/threading.hpp"
 
 #include <memory>
 #include <string>
@@ -39,22 +40,26 @@ namespace tv {
 
 PyObject* busy_error() noexcept;
 
-// The reentrancy guard of one iterator: 0 free, -1 while a step or a length query runs.
+// The reentrancy guard of one iterator: 0 free, 1 while a step or a length query runs.
+// Taken with one test-and-set, so of two threads (or a step and the Python code it runs)
+// exactly one gets the state; the release on leaving publishes what the step wrote.
+using BusyFlag = SharedWord<int>;
+
 class BusyScope {
 public:
-    explicit BusyScope(Py_ssize_t& flag) noexcept : flag_(flag), ok_(flag == 0) {
-        if (ok_) flag_ = -1;
-        else busy_error();
+    explicit BusyScope(BusyFlag& flag) noexcept
+        : flag_(flag), ok_(flag.exchange(1, std::memory_order_acquire) == 0) {
+        if (!ok_) busy_error();
     }
     ~BusyScope() {
-        if (ok_) flag_ += 1;
+        if (ok_) flag_.store(0, std::memory_order_release);
     }
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
     bool ok() const noexcept { return ok_; }
 
 private:
-    Py_ssize_t& flag_;
+    BusyFlag& flag_;
     bool ok_;
 };
 
@@ -94,7 +99,7 @@ public:
     struct Object {
         PyObject_HEAD
         [[no_unique_address]] Fixed fixed;  // read by steps, never changed by them
-        Py_ssize_t busy;
+        BusyFlag busy;
         State st;
     };
 
@@ -146,7 +151,7 @@ public:
         // The collector must not look at the state before it is built.
         PyObject_GC_UnTrack(self);
         Object* o = (Object*)self;
-        o->busy = 0;
+        new (&o->busy) BusyFlag(0);
         bool built = guard<bool>(false, [&] {
             new (&o->st) State(std::forward<A>(args)...);
             return true;

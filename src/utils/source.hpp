@@ -6,6 +6,7 @@
 #pragma once
 #include "utils/errors.hpp"
 #include "utils/signals.hpp"
+#include "utils/threading.hpp"
 
 #include <utility>
 
@@ -124,14 +125,25 @@ public:
         if (exhausted_) return 0;
         if (!poll_.ok()) return -1;
         PyObject* s = obj_.get();
-        Py_ssize_t avail = Py_SIZE(s) - (Py_ssize_t)index_;
+        Py_ssize_t avail = size() - (Py_ssize_t)index_;
         size_t k = max;
         if (avail <= 0 || (size_t)avail < max) {
             exhausted_ = true;
             k = avail > 0 ? (size_t)avail : 0;
         }
-        PyObject** from = items() + index_;
-        for (size_t i = 0; i < k; ++i) out[i] = Py_NewRef(from[i]);
+        if (TV_FREE_THREADED && list_) {
+            // Another thread may shrink the list meanwhile: that ends the read early.
+            for (size_t i = 0; i < k; ++i) {
+                out[i] = list_item(s, (Py_ssize_t)(index_ + i));
+                if (!out[i]) {
+                    exhausted_ = true;
+                    k = i;
+                }
+            }
+        } else {
+            PyObject** from = items() + index_;
+            for (size_t i = 0; i < k; ++i) out[i] = Py_NewRef(from[i]);
+        }
         index_ += k;
         return (Py_ssize_t)k;
     }
@@ -155,7 +167,7 @@ public:
         if (!obj_) return 0;
         if (next_) return hint_or_zero(obj_.get());
         if (exhausted_) return 0;
-        Py_ssize_t n = Py_SIZE(obj_.get()) - (Py_ssize_t)index_;
+        Py_ssize_t n = size() - (Py_ssize_t)index_;
         return n > 0 ? n : 0;
     }
     int traverse(visitproc visit, void* arg) const {
@@ -187,11 +199,22 @@ private:
         if (next_) return pull(obj_.get(), next_, nested_);
         if (exhausted_) return nullptr;
         PyObject* s = obj_.get();
+        if (TV_FREE_THREADED && list_) {
+            PyObject* x = list_item(s, (Py_ssize_t)index_);
+            if (!x) exhausted_ = true;
+            else ++index_;
+            return x;
+        }
         if ((Py_ssize_t)index_ >= Py_SIZE(s)) {
             exhausted_ = true;
             return nullptr;
         }
         return Py_NewRef(items()[index_++]);
+    }
+    // The length as it is now; a list's is read the way the list itself publishes it.
+    Py_ssize_t size() const noexcept {
+        PyObject* s = obj_.get();
+        return list_ ? PyList_GET_SIZE(s) : PyTuple_GET_SIZE(s);
     }
     // Read again at every step: a list's array moves when it grows.
     PyObject** items() const noexcept {

@@ -10,7 +10,8 @@ namespace tv {
 // The number of elements walk_elements will visit, when the input says so without running
 // any code of its own (exact list or tuple), else 0.
 inline size_t known_length(PyObject* seq) noexcept {
-    if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) return (size_t)Py_SIZE(seq);
+    if (PyList_CheckExact(seq)) return (size_t)PyList_GET_SIZE(seq);
+    if (PyTuple_CheckExact(seq)) return (size_t)PyTuple_GET_SIZE(seq);
     return 0;
 }
 
