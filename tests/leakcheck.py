@@ -78,13 +78,13 @@ def check_leaks(op, *, watch=(), raises=(), repeat=REPEAT):
     tracemalloc.start()
     try:
         _run(op, warm, raises)
-        gc.collect()
-        samples = [tracemalloc.get_traced_memory()[0]]
-        for _ in range(rounds):
-            _run(op, per_round, raises)
+        samples = []
+        for i in range(rounds + 1):
+            if i:
+                _run(op, per_round, raises)
             gc.collect()
             samples.append(tracemalloc.get_traced_memory()[0])
-            if samples[-1] - samples[-2] < slack:
+            if FREE_THREADED and i and samples[-1] - samples[-2] < slack:
                 break
     finally:
         tracemalloc.stop()
