@@ -1,6 +1,7 @@
 import gc
 import inspect
 import operator
+import sys
 import threading
 import time
 import weakref
@@ -402,5 +403,9 @@ def test_deeply_nested_curries_raise_recursion_error(tv, stored):
     c = tv.curry(f, *stored)
     for _ in range(100_000):
         c = tv.curry(c)
-    with pytest.raises(RecursionError):
+    # Resolving the signatures on the way down calls into inspect, whose parser on 3.14+
+    # checks the C stack itself and reports running low as MemoryError: just as clean.
+    with pytest.raises((RecursionError, MemoryError)) as info:
         c(*(2,) if stored else (1, 2))
+    if info.type is MemoryError:
+        assert sys.version_info >= (3, 14) and "stack" in str(info.value)
