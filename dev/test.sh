@@ -199,13 +199,6 @@ if listing=$(bash "$root/dev/interpreters.sh" all); then
 else
   for want in 3.14 3.15 3.13t; do missing "py$want" "dev/interpreters.sh failed (see above)"; done
 fi
-# The threading tests under ThreadSanitizer, on a free-threaded 3.13 built for it from the
-# source tree dev/interpreters.sh fetched (cached; 10-20 minutes the first time).
-if grep -q "^ft 3.13t " <<<"${listing:-}"; then
-  lane_stage py3.13t-tsan bash "$root/dev/ft-tsan.sh" test
-else
-  missing py3.13t-tsan "no free-threaded 3.13 source tree (see dev/interpreters.sh above)"
-fi
 lane_stage py3.11-dbg debug_suite
 lane_start
 
@@ -236,6 +229,14 @@ if [ -n "${chosen[3.13]:-}" ]; then
   stage py3.13-asan run_suite py3.13-asan "${chosen[3.13]}" asan
 else
   missing py3.13-asan "no CPython 3.13"
+fi
+# The threading tests under ThreadSanitizer, on a free-threaded 3.13 built for it from the
+# source tree dev/interpreters.sh fetched (cached; 10-20 minutes the first time). In the
+# main lane: the second one, with the debug interpreter, is the longer.
+if grep -q "^ft 3.13t " <<<"${listing:-}"; then
+  stage py3.13t-tsan bash "$root/dev/ft-tsan.sh" test
+else
+  missing py3.13t-tsan "no free-threaded 3.13 source tree (see dev/interpreters.sh above)"
 fi
 lane_join
 
