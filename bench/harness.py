@@ -17,6 +17,9 @@ class Row:
     target: Optional[float]
     note: str = ""
     extra: Optional[Callable[[], str]] = field(default=None)  # e.g. peak memory, shown after
+    # At least this many interleaved rounds: a row whose single timings scatter widely (one
+    # that depends on the scheduler placing threads, say) needs more of them to find its best.
+    rounds: int = 0
 
 
 def _time_once(fn, number):
@@ -42,7 +45,7 @@ def measure(row, rounds=7):
     gc_was = gc.isenabled()
     gc.disable()
     try:
-        for _ in range(rounds):  # interleaved so that drift hits both sides alike
+        for _ in range(max(rounds, row.rounds)):  # interleaved so that drift hits both sides alike
             best_tv = min(best_tv, _time_once(tv_fn, number))
             best_base = min(best_base, _time_once(base_fn, number))
     finally:

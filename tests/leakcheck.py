@@ -47,6 +47,25 @@ def _check_total_refcount(op, raises):
         f"references grew in every round of {per_round} calls: {growth}")
 
 
+def _memory_samples(op, raises, warm, per_round, rounds, slack):
+    # A function of its own: its round counter must not outlive it, or a watched small int
+    # (a shared object on interpreters without immortal ones) would gain its reference.
+    tracemalloc.start()
+    try:
+        _run(op, warm, raises)
+        samples = []
+        for i in range(rounds + 1):
+            if i:
+                _run(op, per_round, raises)
+            gc.collect()
+            samples.append(tracemalloc.get_traced_memory()[0])
+            if i and samples[-1] - samples[-2] < slack:
+                break
+        return samples
+    finally:
+        tracemalloc.stop()
+
+
 def check_leaks(op, *, watch=(), raises=(), repeat=REPEAT):
     """Fail when `op()` leaks memory or references.
 
@@ -79,19 +98,7 @@ def check_leaks(op, *, watch=(), raises=(), repeat=REPEAT):
     _run(op, 50, raises)  # warm caches, lazy imports, free lists
     gc.collect()
     before_refs = [sys.getrefcount(o) for o in watch]
-    tracemalloc.start()
-    try:
-        _run(op, warm, raises)
-        samples = []
-        for i in range(rounds + 1):
-            if i:
-                _run(op, per_round, raises)
-            gc.collect()
-            samples.append(tracemalloc.get_traced_memory()[0])
-            if i and samples[-1] - samples[-2] < slack:
-                break
-    finally:
-        tracemalloc.stop()
+    samples = _memory_samples(op, raises, warm, per_round, rounds, slack)
     after_refs = [sys.getrefcount(o) for o in watch]
     growth = [b - a for a, b in zip(samples, samples[1:])]
     assert min(growth) < slack, (

@@ -286,3 +286,35 @@ def test_nested_reads_while_inner_containers_change(tv):
         assert out["a"][5] == -1
 
     with_mutator(reader, dict_=inner)
+
+
+@pytest.mark.parametrize("n", [1, 3])
+def test_windows_held_by_another_thread_stay_whole(tv, n):
+    # A window may be shifted in place only while nobody else holds it. Here the producer's
+    # own references are gone by its next step and the one left is the consumer's, which a
+    # free-threaded build counts apart from the producer's: it must still be seen.
+    size = 2000
+    slot = [None]
+    ready, taken = threading.Semaphore(0), threading.Semaphore(0)
+    kept = []
+
+    def body(i):
+        if i == 0:
+            for w in tv.sliding_window(n, list(range(size))):
+                slot[0] = w
+                del w
+                ready.release()
+                taken.acquire()
+                slot[0] = None
+            ready.release()
+            return
+        while True:
+            ready.acquire()
+            w = slot[0]
+            if w is None:
+                return
+            kept.append(w)
+            taken.release()
+
+    run_threads(body, 2)
+    assert kept == [tuple(range(k, k + n)) for k in range(size - n + 1)]

@@ -25,6 +25,42 @@ def test_matches_counter(tv, xs, kind):
     assert len(got) == len(want) and all(a is b for a, b in zip(got, want))
 
 
+# Ints of one digit or less (|v| < 2**30) are counted by value; the bounds, and kinds that
+# must leave that path at whatever position they first appear.
+small = st.one_of(st.integers(-(2**30) + 1, 2**30 - 1), st.integers(-40, 40),
+                  st.sampled_from([2**30 - 1, -(2**30) + 1, 0, -1, -2]))
+intruders = st.sampled_from([2**30, -(2**30), 2**64, True, 1.0, "1", None, (1,)])
+
+
+class Int(int):
+    pass
+
+
+@given(st.lists(small, max_size=120), st.lists(st.tuples(st.integers(0, 120), intruders),
+                                                 max_size=2),
+       st.sampled_from(["list", "tuple"]))
+def test_small_int_sequences_match_counter(tv, xs, inserts, kind):
+    # Copies made at run time are distinct objects: the key kept is the first occurrence.
+    xs = [int(str(x)) for x in xs]
+    for at, x in inserts:
+        xs.insert(at, x)
+    got = tv.frequencies(as_kind(kind, xs))
+    want = Counter(xs)
+    assert list(got.values()) == list(want.values())
+    assert len(got) == len(want) and all(a is b for a, b in zip(got, want))
+
+
+@pytest.mark.parametrize("distinct", [100, 12_000, 12_289, 20_000])
+@pytest.mark.parametrize("tail", [[], ["x"], [Int(3)], [2**40]])
+def test_long_small_int_lists(tv, distinct, tail):
+    # Around the share of distinct values past which counting moves to the result dict,
+    # and with an element of another kind after every run has been counted.
+    xs = [int(str(i % distinct)) for i in range(40_000)] + tail
+    got = tv.frequencies(xs)
+    assert got == Counter(xs) and list(got) == list(Counter(xs))
+    assert all(a is b for a, b in zip(got, Counter(xs)))
+
+
 def test_edge_cases(tv):
     assert tv.frequencies([]) == {} and tv.frequencies(iter([])) == {}
     assert tv.frequencies(()) == {}
@@ -87,6 +123,8 @@ def test_no_leaks(tv):
         raise KeyError("x")
 
     check_leaks(lambda: tv.frequencies(ints), watch=ints[:3])
+    late = ints + ["a"]  # counted by value up to the str, then again by the generic path
+    check_leaks(lambda: tv.frequencies(late), watch=late[:3])
     check_leaks(lambda: tv.frequencies(tuple(objs)), watch=objs[:3])
     check_leaks(lambda: tv.frequencies(iter(objs)), watch=objs[:3])
     check_leaks(lambda: tv.frequencies(gen()), raises=KeyError)

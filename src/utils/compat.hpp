@@ -66,6 +66,22 @@ static inline int PyObject_HasAttrWithError(PyObject* o, PyObject* name) {
 #define TV_FREE_THREADED 0
 #endif
 
+#if TV_FREE_THREADED
+// Whether nothing but the caller's one reference holds `o`, by the interpreter's own test on
+// free-threaded builds (the one by which zip and enumerate reuse their result tuple): owned
+// by the calling thread, one local reference and no shared ones. A reference another thread
+// took is counted as shared, so it is never missed.
+static inline bool tv_uniquely_referenced(PyObject* o) {
+#if PY_VERSION_HEX >= 0x030E0000
+    return PyUnstable_Object_IsUniquelyReferenced(o);
+#else
+    return _Py_IsOwnedByCurrentThread(o) &&
+           __atomic_load_n(&o->ob_ref_local, __ATOMIC_RELAXED) == 1 &&
+           __atomic_load_n(&o->ob_ref_shared, __ATOMIC_RELAXED) == 0;
+#endif
+}
+#endif
+
 #if PY_VERSION_HEX < 0x030D0000
 // A strong reference to list[i], or nullptr with IndexError set when i is out of range.
 static inline PyObject* PyList_GetItemRef(PyObject* list, Py_ssize_t i) {

@@ -21,8 +21,10 @@
 //   - memoize's cache is a dict: a miss computes outside any lock and stores with one
 //     setitem, so two threads missing at once may both call the function and the last
 //     store wins; no torn entry can be seen.
-//   - "Unshared" shortcuts (reusing an object whose reference count is 1) and the global
-//     free lists are off: another thread may hold an uncounted borrowed reference.
+//   - "Unshared" shortcuts (reusing an object nobody else holds) ask the interpreter's own
+//     test, by which zip reuses its result tuple: owned by this thread, one local reference
+//     and no shared ones. The global free lists are off: a freed object parked there would
+//     be handed to whichever thread asks next, with no lock between them.
 //   - The cached hash of a str is read with a relaxed atomic load, as the interpreter
 //     itself stores it.
 #pragma once
@@ -89,11 +91,11 @@ private:
 #endif
 
 // Whether an object with one reference can be taken as unshared and changed in place.
-// Without the lock another thread may be reading it through a borrowed reference.
+// Without the lock a count of one is not enough (another thread's references are counted
+// apart): the interpreter's own uniqueness test decides there.
 inline bool sole_owner(PyObject* o) noexcept {
 #if TV_FREE_THREADED
-    (void)o;
-    return false;
+    return tv_uniquely_referenced(o);
 #else
     return Py_REFCNT(o) == 1;
 #endif
