@@ -318,3 +318,34 @@ def test_windows_held_by_another_thread_stay_whole(tv, n):
 
     run_threads(body, 2)
     assert kept == [tuple(range(k, k + n)) for k in range(size - n + 1)]
+
+
+def test_keyword_dicts_changing_while_bound(tv):
+    # f(**d) hands an exact dict to a constructor as it is: the values bound from it must
+    # stay alive however another thread replaces them meanwhile.
+    shared = {"value": [0], "y": [0]}
+    stop = threading.Event()
+
+    def pick(value, y):
+        return value
+
+    def body(i):
+        if i == 0:
+            k = 0
+            while not stop.is_set():
+                k += 1
+                shared["value"] = [k]
+                shared["y"] = [-k]
+            return
+        try:
+            for _ in range(3000):
+                assert isinstance(tv.Some(**{"value": shared["value"]}).unwrap(), list)
+                got = tv.curry(pick, **shared)()
+                assert type(got) is list and got[0] >= 0
+                assert type(tv.Ok(value=shared["y"]).unwrap()) is list
+                some = tv.Some(**{k: v for k, v in shared.items() if k == "value"})
+                assert type(some.unwrap()) is list
+        finally:
+            stop.set()
+
+    run_threads(body, 4)

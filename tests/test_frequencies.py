@@ -61,6 +61,29 @@ def test_long_small_int_lists(tv, distinct, tail):
     assert all(a is b for a, b in zip(got, Counter(xs)))
 
 
+@pytest.mark.parametrize("typecode", ["b", "H", "i", "q", "Q"])
+@pytest.mark.parametrize("n, distinct", [(16_384, 16_384), (16_385, 16_385), (40_000, 40_000),
+                                         (40_000, 12_000), (40_000, 13_000), (70_000, 60_000)])
+def test_long_int_buffers_match_counter(tv, typecode, n, distinct):
+    # Around the share of distinct values past which the counts are kept in the result dict
+    # itself; values that wrap in narrow types repeat, so every path is crossed.
+    import array
+
+    rng = __import__("random").Random(n + distinct)
+    lo, hi = (0, 2**64 - 1) if typecode == "Q" else (-(2**63), 2**63 - 1)
+    pool = [rng.randint(lo, hi) for _ in range(distinct)]
+    width = array.array(typecode).itemsize * 8
+    if typecode.isupper():
+        pool = [v % 2**width for v in pool]
+    else:
+        pool = [(v + 2**(width - 1)) % 2**width - 2**(width - 1) for v in pool]
+    xs = pool + [rng.choice(pool) for _ in range(n - distinct)]
+    rng.shuffle(xs)
+    got = tv.frequencies(array.array(typecode, xs))
+    want = Counter(xs)
+    assert list(got.items()) == list(want.items())
+
+
 def test_edge_cases(tv):
     assert tv.frequencies([]) == {} and tv.frequencies(iter([])) == {}
     assert tv.frequencies(()) == {}
@@ -130,3 +153,7 @@ def test_no_leaks(tv):
     check_leaks(lambda: tv.frequencies(gen()), raises=KeyError)
     check_leaks(lambda: tv.frequencies(5), raises=TypeError)
     check_leaks(lambda: tv.frequencies(b"hello"))
+    import array
+
+    distinct = array.array("q", range(20_000))  # counted in the result dict
+    check_leaks(lambda: tv.frequencies(distinct), repeat=200)

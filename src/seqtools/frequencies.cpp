@@ -23,13 +23,31 @@ PyObject* new_result_dict(size_t n) {
     return _PyDict_NewPresized(n > (size_t)PY_SSIZE_T_MAX ? PY_SSIZE_T_MAX : (Py_ssize_t)n);
 }
 
+// Mostly distinct values, counted straight in the result dict (as Tally does it): a native
+// table would hold every value once more, and at millions of them that second table is what
+// the time goes into. `room`: the keys expected.
+template <class T>
+PyObject* count_ints_in_dict(const T* p, size_t n, size_t room) {
+    Ref out = steal(new_result_dict(room));
+    if (!out) return ffi_err();
+    for (size_t i = 0; i < n; ++i) {
+        if (i && i % kScanRun == 0 && PyErr_CheckSignals()) return nullptr;
+        Ref key = steal(box_int(p[i]));
+        if (!key) return ffi_err();
+        if (!count_in_dict(out.get(), key.get())) return nullptr;
+    }
+    return out.release();
+}
+
 template <class T>
 PyObject* count_ints(const T* p, size_t n) {
     IntMap<T, uint64_t> counts;
     std::vector<T> order;  // each distinct value once, in order of first occurrence
-    for (size_t from = 0; from < n; from += kScanRun) {
+    for (size_t from = 0; from < n;) {
         if (from && PyErr_CheckSignals()) return nullptr;
-        size_t to = n - from > kScanRun ? from + kScanRun : n;
+        // The first run is the probe of how distinct the values are.
+        size_t run = from ? kScanRun : Tally::kProbe;
+        size_t to = n - from > run ? from + run : n;
         counts.stream(
             p, from, to, [](uint64_t* c) { ++*c; },
             [&](T v, uint64_t* c) {
@@ -37,6 +55,9 @@ PyObject* count_ints(const T* p, size_t n) {
                 order.push_back(v);
                 return false;
             });
+        if (!from && to < n && Tally::mostly_distinct(order.size()))
+            return count_ints_in_dict(p, n, n / Tally::kProbe * order.size());
+        from = to;
     }
     Ref out = steal(new_result_dict(order.size()));
     if (!out) return ffi_err();
@@ -64,7 +85,7 @@ std::optional<PyObject*> count_small_int_items(PyObject* seq) {
     bool is_list = PyList_CheckExact(seq);
     if (!is_list && !PyTuple_CheckExact(seq)) return std::nullopt;
     constexpr size_t kRun = 256;
-    constexpr size_t kMostlyDistinctProbe = 1 << 14;  // a whole number of runs
+    static_assert(Tally::kProbe % kRun == 0);
     IntMap<int64_t, uint64_t> counts;
     std::vector<Ref> keys;  // each distinct value's first occurrence, in order
     int64_t vals[kRun];
@@ -93,8 +114,7 @@ std::optional<PyObject*> count_small_int_items(PyObject* seq) {
         pos += k;
         // Mostly distinct values pay twice here (a table insertion now, a dict insertion at
         // the end): the generic path counts those straight in the result dict.
-        if (pos == kMostlyDistinctProbe && keys.size() > kMostlyDistinctProbe / 4 * 3)
-            return std::nullopt;
+        if (pos == Tally::kProbe && Tally::mostly_distinct(keys.size())) return std::nullopt;
     }
     Ref out = steal(new_result_dict(keys.size()));
     if (!out) return ffi_err();

@@ -4,6 +4,21 @@
 
 namespace tv {
 
+// One more occurrence of `key` in the dict of counts `d` (a new key is stored with 1). False
+// with an exception set when hashing or comparing raised.
+inline bool count_in_dict(PyObject* d, PyObject* key) {
+    Py_ssize_t before = PyDict_GET_SIZE(d);
+    // A cached small int, yet a counted reference on interpreters without immortal
+    // objects: it is released like any other.
+    Ref one = steal(PyLong_FromLong(1));
+    if (!one) return ffi_err(), false;
+    PyObject* cur = PyDict_SetDefault(d, key, one.get());
+    if (!cur) return ffi_err(), false;
+    if (PyDict_GET_SIZE(d) != before) return true;  // a new key, stored with 1
+    Ref next = steal(PyNumber_Add(cur, one.get()));  // our own exact int: no user code
+    return next && PyDict_SetItem(d, key, next.get()) == 0;
+}
+
 // Counts of distinct keys, in order of first occurrence, as the dict {key: count}.
 //
 // Counts start in the native table: with repeated keys each occurrence costs one probe and
@@ -24,7 +39,7 @@ public:
         int64_t* c = table_.find_or_add(key, inserted);
         if (!c) return false;
         ++*c;
-        if (++seen_ == kProbe && table_.size() > kProbe / 4 * 3) {
+        if (++seen_ == kProbe && mostly_distinct(table_.size())) {
             // Room for the keys still to come, at the distinct share seen so far.
             size_t room = expected_ / kProbe * table_.size();
             dict_ = steal(table_.to_dict(count_object, room));
@@ -35,23 +50,15 @@ public:
     // The dict of counts (a new reference), or nullptr with an exception set.
     PyObject* result() { return dict_ ? Py_NewRef(dict_.get()) : table_.to_dict(count_object); }
 
-private:
+    // Past this many keys, a share of distinct ones above three quarters moves the counting
+    // into the result dict.
     static constexpr size_t kProbe = 1 << 14;
+    static bool mostly_distinct(size_t distinct) { return distinct > kProbe / 4 * 3; }
+
+private:
     static PyObject* count_object(int64_t c) { return PyLong_FromLongLong(c); }
 
-    bool add_to_dict(PyObject* key) {
-        PyObject* d = dict_.get();
-        Py_ssize_t before = PyDict_GET_SIZE(d);
-        // A cached small int, yet a counted reference on interpreters without immortal
-        // objects: it is released like any other.
-        Ref one = steal(PyLong_FromLong(1));
-        if (!one) return ffi_err(), false;
-        PyObject* cur = PyDict_SetDefault(d, key, one.get());
-        if (!cur) return ffi_err(), false;
-        if (PyDict_GET_SIZE(d) != before) return true;  // a new key, stored with 1
-        Ref next = steal(PyNumber_Add(cur, one.get()));  // our own exact int: no user code
-        return next && PyDict_SetItem(d, key, next.get()) == 0;
-    }
+    bool add_to_dict(PyObject* key) { return count_in_dict(dict_.get(), key); }
 
     KeyTable<int64_t> table_;
     Ref dict_;  // the counts once they moved into the result

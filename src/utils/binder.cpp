@@ -240,14 +240,18 @@ bool Sig::bind_slow(Args& a, PyObject* self, PyObject* const* args, Py_ssize_t n
         for (Py_ssize_t k = 0; k < nk; ++k)
             if (!keyword(a, filled, PyTuple_GET_ITEM(kwnames, k), args[nargs + k])) return false;
     } else if (kwdict) {
-        // A caller from C may pass a dict that other threads can reach: walk it under its
-        // lock (recording a keyword runs no Python code).
+#if TV_FREE_THREADED
+        // The dict can be the caller's own (f(**d) hands an exact dict over as it is), which
+        // other threads may change while the call runs: the values are bound from a copy,
+        // which holds them for the call.
+        a.kw_copy = steal(PyDict_Copy(kwdict));
+        if (!a.kw_copy) return false;
+        kwdict = a.kw_copy.get();
+#endif
         Py_ssize_t pos = 0;
         PyObject *key, *value;
         bool ok = true;
-        Py_BEGIN_CRITICAL_SECTION(kwdict);
         while (ok && PyDict_Next(kwdict, &pos, &key, &value)) ok = keyword(a, filled, key, value);
-        Py_END_CRITICAL_SECTION();
         if (!ok) return false;
     }
     int missing = 0;

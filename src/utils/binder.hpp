@@ -46,6 +46,9 @@ struct Args {
     Py_ssize_t nrest;
     PyObject* rest_owner;           // the tuple `rest` points into, when there is one
     Ref kwargs;                     // **kwargs (a new dict), when the callable takes it
+#if TV_FREE_THREADED
+    Ref kw_copy;                    // the keyword dict the values were bound from
+#endif
 
     PyObject* operator[](int i) const { return v[i]; }
     int64_t i64(int k) const { return c[k].i; }
