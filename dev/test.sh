@@ -5,12 +5,14 @@
 #                smoke run (fewer property-test examples, no allocation-failure sweep)
 #   py3.14, py3.15, py3.13t
 #                the whole suite on the interpreters dev/interpreters.sh keeps in its cache
-#                (obtained on the first run: about 22 minutes), in a second lane beside the
-#                main stages together with py3.11-dbg
+#                (obtained on the first run: 5 minutes on an idle machine, 20 under
+#                load), in a second lane beside the main stages together with py3.11-dbg
 #   typecheck    stubtest, mypy --strict and pyright against the 3.13 install (dev/typecheck.sh)
 #   docs         the stub and guide examples, then the site in build/site (dev/docs.sh)
 #   py3.13-asan  the suite once more against an AddressSanitizer + UBSan build (fewer
 #                property-test examples)
+#   py3.13t-tsan the threading tests under ThreadSanitizer on a free-threaded 3.13 built for
+#                it (dev/ft-tsan.sh; its interpreter is built once, 10-20 minutes)
 #   py3.11-dbg   the suite on Debian's debug interpreter (Py_DEBUG) with reference-leak
 #                hunting; when python3.11-dbg is missing it is installed with apt-get (root only)
 # Each stage says what it sets up, prints its time, and a table at the end sums them up.
@@ -139,7 +141,7 @@ ray_suite() {  # PYTHON
 }
 
 # Interpreters the host does not have: dev/interpreters.sh obtains them into a cache outside
-# the clone (idempotently; the first run takes about 20 minutes) and lists them as
+# the clone (idempotently; the first run takes 5 to 20 minutes, with the load) and lists them as
 # "KIND VERSION PATH". 3.14 and 3.15 run inside a Debian unstable chroot (their binaries need
 # a newer C library than the host's); free-threaded builds run on the host.
 cached_suite() {  # KIND VERSION PATH
@@ -184,7 +186,7 @@ note "whole suite: CPython $(printf '%s\n' "${!chosen[@]}" | sort -V | tr '\n' '
 # suite keeps one core busy, and the machine has two. One that cannot be had is a missing
 # stage (CI fails), except the free-threaded 3.14t/3.15t, which nothing here can build yet:
 # dev/interpreters.sh prints why they are skipped.
-note "interpreters from the cache (dev/interpreters.sh; about 22 minutes when it is empty)"
+note "interpreters from the cache (dev/interpreters.sh; 5 to 20 minutes when it is empty)"
 if listing=$(bash "$root/dev/interpreters.sh" all); then
   echo "$listing"
   for want in 3.14 3.15 3.13t; do
