@@ -73,5 +73,15 @@ def pytest_collection_modifyitems(config, items):
         module = getattr(item, "module", None)
         name = module.__name__.rpartition(".")[2] if module else ""
         fn = getattr(item, "function", None)
-        if name in SINGLE_THREADED_MODULES or _calls(fn) & SINGLE_THREADED_CALLS:
+        if (name in SINGLE_THREADED_MODULES or _calls(fn) & SINGLE_THREADED_CALLS
+                or _one_shot_params(item)):
             item.add_marker(pytest.mark.thread_unsafe)
+
+
+def _one_shot_params(item):
+    # A parametrized iterator or generator is made once and would be shared by every thread
+    # running the test: only one of them could consume it, and a free-threaded 3.13 crashes
+    # inside its own generator code when several advance one generator at once.
+    callspec = getattr(item, "callspec", None)
+    values = callspec.params.values() if callspec else ()
+    return any(hasattr(v, "__next__") for v in values)
