@@ -38,15 +38,19 @@ def pytest_runtestloop(session):
 
 # When every test is run by several threads at once (pytest-run-parallel on a free-threaded
 # build), these stay in one thread: they change what is process-wide (signal handlers, the
-# recursion limit, allocator hooks, forks, imports of a fresh module), start threads of their
-# own with bounds on how long they wait, or measure memory and reference counts that other
-# threads' work would move.
+# recursion limit, allocator hooks, forks, imports of a fresh module, the standard streams a
+# doctest runner swaps), start threads of their own with bounds on how long they wait, or
+# measure memory and reference counts that other threads' work would move.
 SINGLE_THREADED_MODULES = {
     "test_signals", "test_fork", "test_fault_injection", "test_deep_nesting", "test_threads",
     "test_free_threading", "test_cached", "test_subinterpreters", "test_leakcheck",
-    "test_module",
+    "test_module", "test_readme", "test_stub_docs",
 }
-SINGLE_THREADED_CALLS = {"check_leaks", "setrecursionlimit", "set_nomemory", "getrefcount"}
+# Fixtures that patch process-wide state (module attributes, the standard streams, the
+# warning filters) for the test that asks for them.
+SINGLE_THREADED_FIXTURES = {"monkeypatch", "capsys", "capfd", "recwarn"}
+SINGLE_THREADED_CALLS = {"check_leaks", "setrecursionlimit", "set_nomemory", "getrefcount",
+                         "tracemalloc"}
 
 
 def pytest_configure(config):
@@ -74,7 +78,8 @@ def pytest_collection_modifyitems(config, items):
         name = module.__name__.rpartition(".")[2] if module else ""
         fn = getattr(item, "function", None)
         if (name in SINGLE_THREADED_MODULES or _calls(fn) & SINGLE_THREADED_CALLS
-                or _one_shot_params(item)):
+                or _one_shot_params(item)
+                or SINGLE_THREADED_FIXTURES & set(getattr(item, "fixturenames", ()))):
             item.add_marker(pytest.mark.thread_unsafe)
 
 
@@ -83,5 +88,6 @@ def _one_shot_params(item):
     # running the test: only one of them could consume it, and a free-threaded 3.13 crashes
     # inside its own generator code when several advance one generator at once.
     callspec = getattr(item, "callspec", None)
-    values = callspec.params.values() if callspec else ()
+    values = list(callspec.params.values()) if callspec else []
+    values += [x for v in values if isinstance(v, (tuple, list)) for x in v]
     return any(hasattr(v, "__next__") for v in values)
