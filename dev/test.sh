@@ -5,8 +5,12 @@
 #                smoke run (fewer property-test examples, no allocation-failure sweep)
 #   py3.14, py3.15, py3.13t
 #                the whole suite on the interpreters dev/interpreters.sh keeps in its cache
+#                (a free-threaded one with the lock off)
 #                (obtained on the first run: 5 minutes on an idle machine, 20 under
 #                load), in a second lane beside the main stages together with py3.11-dbg
+#   py3.13t-threads
+#                the suite again on 3.13t, every test run by 4 threads at once
+#                (pytest-run-parallel; the tests kept in one thread skip, having just run)
 #   typecheck    stubtest, mypy --strict and pyright against the 3.13 install (dev/typecheck.sh)
 #   docs         the stub and guide examples, then the site in build/site (dev/docs.sh)
 #   py3.13-asan  the suite once more against an AddressSanitizer + UBSan build (fewer
@@ -148,6 +152,7 @@ cached_suite() {  # KIND VERSION PATH
   case $1 in
     chroot) bash "$root/dev/in-chroot.sh" bash "$root/dev/suite-one.sh" "python$2" "chroot-py$2" </dev/null ;;
     ft) bash "$root/dev/suite-one.sh" "$3" "py$2" </dev/null ;;
+    threads) bash "$root/dev/suite-one.sh" "$3" "py$2" --threads </dev/null ;;
   esac
 }
 
@@ -187,6 +192,7 @@ note "whole suite: CPython $(printf '%s\n' "${!chosen[@]}" | sort -V | tr '\n' '
 # stage (CI fails), except the free-threaded 3.14t/3.15t, which nothing here can build yet:
 # dev/interpreters.sh prints why they are skipped.
 note "interpreters from the cache (dev/interpreters.sh; 5 to 20 minutes when it is empty)"
+main_cached=()
 if listing=$(bash "$root/dev/interpreters.sh" all); then
   echo "$listing"
   for want in 3.14 3.15 3.13t; do
@@ -195,7 +201,12 @@ if listing=$(bash "$root/dev/interpreters.sh" all); then
   done
   while read -r kind v path; do
     case $kind in
-      chroot|ft) lane_stage "py$v" cached_suite "$kind" "$v" "$path" ;;
+      # 3.14 runs in the main lane, after the other stages there: the second lane, with
+      # the debug interpreter and both free-threaded runs, is the longer.
+      chroot) if [ "$v" = 3.14 ]; then main_cached=("$kind" "$v" "$path")
+              else lane_stage "py$v" cached_suite "$kind" "$v" "$path"; fi ;;
+      ft) lane_stage "py$v" cached_suite "$kind" "$v" "$path"
+          lane_stage "py$v-threads" cached_suite threads "$v" "$path" ;;
     esac
   done <<<"$listing"
 else
@@ -240,6 +251,7 @@ if grep -q "^ft 3.13t " <<<"${listing:-}"; then
 else
   missing py3.13t-tsan "no free-threaded 3.13 source tree (see dev/interpreters.sh above)"
 fi
+[ ${#main_cached[@]} -gt 0 ] && stage "py${main_cached[1]}" cached_suite "${main_cached[@]}"
 lane_join
 
 summary

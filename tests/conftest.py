@@ -8,6 +8,9 @@ from leakcheck import FREE_THREADED
 settings.register_profile("ci", max_examples=150, deadline=None)
 settings.register_profile("dev", max_examples=60, deadline=None)
 # Repeated runs must see the same examples, or their reference totals differ by chance.
+# Every test run by four threads at once: what that run proves is that concurrent calls stay
+# correct; the single-threaded run before it has already drawn the full count of examples.
+settings.register_profile("threads", max_examples=20, deadline=None, database=None)
 settings.register_profile("refleak", max_examples=20, deadline=None, derandomize=True,
                           database=None)
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "dev"))
@@ -50,7 +53,7 @@ SINGLE_THREADED_MODULES = {
 # warning filters) for the test that asks for them.
 SINGLE_THREADED_FIXTURES = {"monkeypatch", "capsys", "capfd", "recwarn"}
 SINGLE_THREADED_CALLS = {"check_leaks", "setrecursionlimit", "set_nomemory", "getrefcount",
-                         "tracemalloc"}
+                         "tracemalloc", "signal"}
 
 
 def pytest_configure(config):

@@ -197,23 +197,24 @@ def test_never_binding_calls_the_function(tv, args, kwargs, message):
 class NoSignature:
     """A callable whose signature inspect cannot determine."""
 
-    calls = 0
+    def __init__(self):
+        self.calls = 0
 
     @property
     def __signature__(self):
         raise ValueError("no signature")
 
     def __call__(self, *args, **kwargs):
-        NoSignature.calls += 1
+        self.calls += 1
         return (args, kwargs)
 
 
 def test_no_signature_calls_directly(tv):
-    NoSignature.calls = 0
-    c = tv.curry(NoSignature(), 1)
+    func = NoSignature()
+    c = tv.curry(func, 1)
     assert c() == ((1,), {})
     assert c(2, k=3) == ((1, 2), {"k": 3})
-    assert NoSignature.calls == 2
+    assert func.calls == 2
 
 
 def test_not_callable(tv):

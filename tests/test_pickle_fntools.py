@@ -102,6 +102,8 @@ def counted(x):
     return x * 2
 
 
+# The function must pickle by name, so its call log is module-wide: one thread at a time.
+@pytest.mark.thread_unsafe
 def test_memoize_gets_a_fresh_cache():
     COUNTED.clear()
     cache = collections.OrderedDict()
