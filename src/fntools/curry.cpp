@@ -276,13 +276,14 @@ PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObj
     if (!st.func) return panic("curry object used after it was cleared");
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-    Ref func = st.func.dup();
-    Ref stored_ref = st.args.dup();
-    PyObject* stored = stored_ref.get();
+    // Borrowed: the state is only ever changed by tp_clear, which the collector never runs
+    // on an object that its caller still holds.
+    PyObject* func = st.func.get();
+    PyObject* stored = st.args.get();
     Py_ssize_t nstored = PyTuple_GET_SIZE(stored);
 
     PyObject* sig = st.sig.peek();
-    if (!sig) sig = st.sig.get([&] { return resolve(st, func.get()); });
+    if (!sig) sig = st.sig.get([&] { return resolve(st, func); });
     if (!sig) return nullptr;
 
     // The common complete call, positional arguments only: straight through the callee's
@@ -300,10 +301,10 @@ PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObj
             size_t n = (size_t)(nstored + nargs) | PY_VECTORCALL_ARGUMENTS_OFFSET;
             // A Python function's frame takes the recursion guard itself; anything else
             // (another curry, a C callable calling back) passes through ours.
-            if (PyFunction_Check(func.get())) return vcall(func.get(), stack + 1, n);
+            if (PyFunction_Check(func)) return vcall(func, stack + 1, n);
             RecursionStep step;
             if (!step.ok()) return nullptr;
-            return vcall(func.get(), stack + 1, n);
+            return vcall(func, stack + 1, n);
         }
     }
     RecursionStep step;
@@ -330,9 +331,9 @@ PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObj
         TablePtr table = st.table;
         int call = should_call(sig, table.get(), args.get(), kw.get());
         if (call < 0) return nullptr;
-        if (!call) return make_partial(func.get(), std::move(args), std::move(kw), sig, table);
+        if (!call) return make_partial(func, std::move(args), std::move(kw), sig, table);
     }
-    PyObject* r = PyObject_Call(func.get(), args.get(), kw.get());
+    PyObject* r = PyObject_Call(func, args.get(), kw.get());
     return r ? r : ffi_err();
 }
 
