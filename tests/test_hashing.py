@@ -151,6 +151,33 @@ def test_equal_strs_that_are_distinct_objects(tv, tool, ref, xs):
     assert all(a is b for a, b in zip(groups, expected))
 
 
+# Lists and tuples of exact ints and strs are read in runs of 256 without a reference per
+# element, until the first element of another kind; counts move into the result dict after
+# 16384 mostly distinct keys. Intruders that equal, or hash like, keys already read.
+INTRUDERS = {
+    "none": None,
+    "float": 7.0,
+    "int-subclass": HashedInt(7),
+    "str-refusing-eq": NeverEqStr("k7"),
+    "collide-with-str": Collide(0, h=hash("k7")),
+    "str-subclass": WeirdStr("k7"),
+    "tuple": ("k7",),
+}
+
+
+@pytest.mark.parametrize("tool,ref", TOOLS, ids=TOOL_IDS)
+@pytest.mark.parametrize("intruder", sorted(INTRUDERS))
+@pytest.mark.parametrize("n, distinct", [(3000, 40), (40_000, 40_000), (40_000, 9_000)])
+@pytest.mark.parametrize("at, kind", [(0, list), (256, tuple), (16_383, list), (-1, tuple)])
+def test_plain_key_runs_with_an_intruder(tv, tool, ref, intruder, n, distinct, at, kind):
+    base = [(f"k{i % distinct}" if i % 3 else int(str(i % distinct))) for i in range(n)]
+    xs = _fresh_copies(base)
+    x = INTRUDERS[intruder]
+    xs.insert(at if at >= 0 else len(xs), x)
+    xs.insert(len(xs) // 2, x)
+    assert same(tool(tv, kind(xs)), ref(xs))
+
+
 @pytest.mark.parametrize("tool,ref", TOOLS, ids=TOOL_IDS)
 def test_nan_by_identity(tv, tool, ref):
     nan = float("nan")

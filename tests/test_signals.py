@@ -18,7 +18,9 @@ BIG = 1 << 32
 @pytest.fixture(scope="module")
 def big():
     zeros = mmap.mmap(-1, BIG, flags=mmap.MAP_PRIVATE | mmap.MAP_ANONYMOUS)
-    yield types.SimpleNamespace(zeros=zeros)
+    # A list scanned natively from end to end: a third of a second of one repeated key.
+    same_strs = ["a"] * (1 << 25)
+    yield types.SimpleNamespace(zeros=zeros, same_strs=same_strs)
     zeros.close()
 
 

@@ -128,8 +128,34 @@ std::optional<PyObject*> count_small_int_items(PyObject* seq) {
 
 PyObject* count_objects(PyObject* seq) {
     Tally tally(known_length(seq));
-    if (!walk_elements(seq, [&](PyObject* x) { return tally.add(x); })) return ffi_err();
-    return tally.result();
+    Source src;
+    if (!src.open(seq)) return nullptr;
+    if (src.is_seq()) {
+        // Plain keys counted in the native table need no reference of their own. The scan
+        // pauses (handing back the key just counted) for the move of the counts into a
+        // dict, which allocates objects, and ends at the first other element.
+        while (!tally.in_dict()) {
+            bool stopped;
+            Ref paused = steal(src.scan(
+                [&](PyObject* x) {
+                    if (!plain_key(x)) return Source::Seen::kStop;
+                    if (!tally.add_to_table(x)) return Source::Seen::kFail;
+                    return tally.move_due() ? Source::Seen::kTake : Source::Seen::kSkip;
+                },
+                stopped));
+            if (paused) {
+                if (!tally.move()) return ffi_err();
+                continue;
+            }
+            if (stopped) break;
+            return PyErr_Occurred() ? ffi_err() : tally.result();
+        }
+    }
+    bool ended = src.drain([&](PyObject* x) {
+        Ref held = steal(x);
+        return tally.add(x);
+    });
+    return ended ? tally.result() : ffi_err();
 }
 
 }  // namespace

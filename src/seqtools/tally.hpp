@@ -35,18 +35,28 @@ public:
     // False with an exception set when hashing or comparing raised. Throws bad_alloc.
     bool add(PyObject* key) {
         if (dict_) return add_to_dict(key);
+        return add_to_table(key) && (!move_due() || move());
+    }
+    // add() as long as the counts are in the native table, without the move into the
+    // dict: for a plain key it runs no Python code. Then move() when move_due().
+    bool add_to_table(PyObject* key) {
         bool inserted;
         int64_t* c = table_.find_or_add(key, inserted);
         if (!c) return false;
         ++*c;
-        if (++seen_ == kProbe && mostly_distinct(table_.size())) {
-            // Room for the keys still to come, at the distinct share seen so far.
-            size_t room = expected_ / kProbe * table_.size();
-            dict_ = steal(table_.to_dict(count_object, room));
-            if (!dict_) return false;
-        }
+        ++seen_;
         return true;
     }
+    bool move_due() const { return !dict_ && seen_ == kProbe && mostly_distinct(table_.size()); }
+    // False with an exception set.
+    bool move() {
+        // Room for the keys still to come, at the distinct share seen so far.
+        size_t room = expected_ / kProbe * table_.size();
+        dict_ = steal(table_.to_dict(count_object, room));
+        return bool(dict_);
+    }
+    // Whether the counts moved into the result dict (its insertions lock it).
+    bool in_dict() const { return bool(dict_); }
     // The dict of counts (a new reference), or nullptr with an exception set.
     PyObject* result() { return dict_ ? Py_NewRef(dict_.get()) : table_.to_dict(count_object); }
 

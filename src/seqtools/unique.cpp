@@ -31,11 +31,30 @@ struct UniqueState {
     KeySet seen;
     Source source;
     Ref key;
+    // While every element so far was a plain key, so is every key of the seen-set: a list
+    // or tuple is then scanned with its elements borrowed, and only new ones referenced.
+    bool plain = true;
 
     UniqueState(Source&& src, PyObject* k)
-        : seen(int_fast_hash_enabled()), source(std::move(src)), key(borrow(k)) {}
+        : seen(int_fast_hash_enabled()), source(std::move(src)), key(borrow(k)) {
+        plain = !key && source.is_seq();
+    }
 
     PyObject* next() {
+        if (plain) {
+            bool stopped;
+            PyObject* x = source.scan(
+                [this](PyObject* e) {
+                    if (!plain_key(e)) return Source::Seen::kStop;
+                    // Only a recursion limit hit while comparing can fail here.
+                    int added = seen.insert(e);
+                    if (added < 0) return Source::Seen::kFail;
+                    return added ? Source::Seen::kTake : Source::Seen::kSkip;
+                },
+                stopped);
+            if (!stopped) return x;
+            plain = false;
+        }
         for (;;) {
             Ref x = steal(source.next());
             if (!x) return nullptr;

@@ -41,6 +41,14 @@ inline Py_hash_t small_int_hash(PyObject* o) noexcept {
 }
 #endif
 
+// Whether hashing the element, and comparing it with another such element, runs no
+// Python code and takes no lock: exact ints and strs. A table holding only these can be
+// probed with elements read borrowed inside a critical section on their list.
+inline bool plain_key(PyObject* obj) noexcept {
+    PyTypeObject* tp = Py_TYPE(obj);
+    return tp == &PyLong_Type || tp == &PyUnicode_Type;
+}
+
 // The element's hash(), or -1 with an exception set.
 inline Py_hash_t element_hash(PyObject* obj, bool fast) noexcept {
     PyTypeObject* tp = Py_TYPE(obj);

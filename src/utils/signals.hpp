@@ -20,6 +20,15 @@ public:
         left_ = kEvery;
         return PyErr_CheckSignals() == 0;
     }
+    // ok() for a run of n steps at once (n <= kEvery).
+    bool ok(uint32_t n) noexcept {
+        if (left_ > n) [[likely]] {
+            left_ -= n;
+            return true;
+        }
+        left_ = kEvery;
+        return PyErr_CheckSignals() == 0;
+    }
     // Makes the next ok() the one that checks (after a run of kEvery unchecked steps).
     void expire() noexcept { left_ = 1; }
 
