@@ -178,6 +178,20 @@ def test_plain_key_runs_with_an_intruder(tv, tool, ref, intruder, n, distinct, a
     assert same(tool(tv, kind(xs)), ref(xs))
 
 
+# Small ints are matched by their hash alone when the stored key is a small int too: mixed
+# here with values of the same hash that are equal (floats, bools) or not (Collide), and
+# with -1 and -2, which share a hash.
+same_hash_as_small = st.integers(-3, 3).flatmap(lambda v: st.sampled_from(
+    [v, int(str(v)), float(v), Collide(v, h=v if v != -1 else -2), bool(v % 2), NoEq()]))
+
+
+@pytest.mark.parametrize("tool,ref", TOOLS, ids=TOOL_IDS)
+@given(st.lists(same_hash_as_small, max_size=40))
+def test_small_ints_among_equal_hashes(tv, tool, ref, xs):
+    assert same(tool(tv, xs), ref(xs))
+    assert same(tool(tv, iter(xs)), ref(xs))
+
+
 @pytest.mark.parametrize("tool,ref", TOOLS, ids=TOOL_IDS)
 def test_nan_by_identity(tv, tool, ref):
     nan = float("nan")

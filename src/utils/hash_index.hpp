@@ -25,8 +25,14 @@ namespace tv {
 // member on, the others in a growable array (capacity 2 to start) kept beside the table.
 struct Chain {
     static constexpr uint32_t kEmpty = 0, kSingle = 1, kMany = 2;
+    // Set in `state` when the first member is an exact int of one digit. Its hash is its
+    // value, so a probe by another such int with the same hash (other than -2, the hash of
+    // both -1 and -2) is that member, found without reading it: the stored elements are
+    // scattered over the input, and reading each one is what a lookup waits for.
+    static constexpr uint32_t kSmallFirst = 0x80000000u;
     uint32_t first;  // position of the first member
     uint32_t state;  // kEmpty (unused slot), kSingle, or kMany + k for the array rest[k]
+    uint32_t kind() const { return state & ~kSmallFirst; }
 };
 
 class HashIndex {
@@ -59,6 +65,7 @@ public:
         bool error;     // a comparison raised (the exception is set)
         size_t slot;    // where add() records the element when pos is -1
         Py_hash_t hash;
+        bool small;     // the element is an exact int of one digit
     };
 
     // Looks for an element equal to `x` (hash `h`) among the stored ones; at(pos) gives the
@@ -67,39 +74,43 @@ public:
     template <class At>
     Probe find(PyObject* x, Py_hash_t h, At&& at) {
         if (!slots_) alloc(kInitialSlots);
+        bool small = is_small(x);
+        bool by_hash = small && h != -2;
         size_t perturb = (size_t)h;
         for (size_t i = index(h);; i = next(i, perturb)) {
             const Slot& s = slots_[i];
-            if (s.chain.state == Chain::kEmpty) return Probe{-1, false, i, h};
+            if (s.chain.state == Chain::kEmpty) return Probe{-1, false, i, h, small};
             if (s.hash != h) continue;
             Chain c = s.chain;
+            if (by_hash && (c.state & Chain::kSmallFirst)) return Probe{c.first, false, i, h, small};
             int eq = elements_equal(at(c.first), x, fast_);
-            if (eq) return Probe{eq > 0 ? (int64_t)c.first : -1, eq < 0, i, h};
-            if (c.state != Chain::kSingle) {
-                const std::vector<uint32_t>& more = rest_[c.state - Chain::kMany];
+            if (eq) return Probe{eq > 0 ? (int64_t)c.first : -1, eq < 0, i, h, small};
+            if (c.kind() != Chain::kSingle) {
+                const std::vector<uint32_t>& more = rest_[c.kind() - Chain::kMany];
                 for (size_t k = 0; k < more.size(); ++k) {
                     uint32_t pos = more[k];
                     eq = elements_equal(at(pos), x, fast_);
-                    if (eq) return Probe{eq > 0 ? (int64_t)pos : -1, eq < 0, i, h};
+                    if (eq) return Probe{eq > 0 ? (int64_t)pos : -1, eq < 0, i, h, small};
                 }
             }
-            return Probe{-1, false, i, h};
+            return Probe{-1, false, i, h, small};
         }
     }
 
     // Records the element at `pos` after a find() that matched nothing. Throws bad_alloc.
     void add(const Probe& p, uint32_t pos) {
         Chain& c = slots_[p.slot].chain;
-        if (c.state == Chain::kSingle) {
+        if (c.kind() == Chain::kSingle) {
+            if (rest_.size() >= Chain::kSmallFirst - Chain::kMany) throw std::bad_alloc();
             std::vector<uint32_t> more;
             more.reserve(2);
             more.push_back(pos);
             rest_.push_back(std::move(more));
-            c.state = (uint32_t)(rest_.size() - 1 + Chain::kMany);
+            c.state = (uint32_t)(rest_.size() - 1 + Chain::kMany) | (c.state & Chain::kSmallFirst);
             return;
         }
         if (c.state != Chain::kEmpty) {
-            rest_[c.state - Chain::kMany].push_back(pos);
+            rest_[c.kind() - Chain::kMany].push_back(pos);
             return;
         }
         size_t i = p.slot;
@@ -107,7 +118,7 @@ public:
             grow();
             i = free_slot(p.hash);
         }
-        slots_[i] = Slot{p.hash, Chain{pos, Chain::kSingle}};
+        slots_[i] = Slot{p.hash, Chain{pos, Chain::kSingle | (p.small ? Chain::kSmallFirst : 0)}};
         ++count_;
     }
 
@@ -120,6 +131,14 @@ private:
 
     // Top bits of the multiplicative hash (the golden-ratio constant spreads neighbouring
     // hashes such as those of consecutive ints evenly over the table).
+    bool is_small(PyObject* x) const {
+#if TV_HAVE_LV_TAG
+        return fast_ && Py_TYPE(x) == &PyLong_Type && int_is_small(x);
+#else
+        (void)x;
+        return false;
+#endif
+    }
     size_t index(Py_hash_t h) const {
         return eager_ ? (size_t)h & mask_ : (size_t)(PyHashHasher::hash(h) >> shift_);
     }
