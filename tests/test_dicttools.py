@@ -150,6 +150,40 @@ def test_merges_match_model(factory, kind, ds):
             model_merge_with(func, ds, factory))
 
 
+def _keeping(store):
+    def f(vs):
+        store.append(vs)
+        return len(vs)
+    return f
+
+
+# Functions that change, keep or replace the list of values they are handed: each key must
+# still get a list of its own values alone, whatever the function did with an earlier one.
+MERGE_FUNCS = {
+    "appends": lambda vs: (vs.append("x"), tuple(vs))[1],
+    "clears": lambda vs: (tuple(vs), vs.clear())[0],
+    "replaces-first": lambda vs: (tuple(vs), vs.__setitem__(0, "y"))[0],
+    "returns-it": lambda vs: vs,
+    "keeps-it": None,
+}
+value_lists = st.dictionaries(keys, st.one_of(st.integers(-3, 3), st.lists(st.integers(0, 2),
+                                                                               max_size=2)),
+                              max_size=5)
+
+
+@pytest.mark.parametrize("how", sorted(MERGE_FUNCS))
+@given(ds=st.lists(value_lists, max_size=4))
+def test_merge_with_funcs_that_touch_the_list(how, ds):
+    got_kept, want_kept = [], []
+    f = MERGE_FUNCS[how] or _keeping(got_kept)
+    g = MERGE_FUNCS[how] or _keeping(want_kept)
+    got = m.merge_with(f, *ds)
+    assert got == model_merge_with(g, ds, None)
+    assert got_kept == want_kept
+    if how == "returns-it":
+        assert len({id(v) for v in got.values()}) == len(got)
+
+
 BODIES = {
     "keymap": lambda k: (k, 0) if isinstance(k, int) else k.upper(),
     "valmap": lambda v: ("v", v),

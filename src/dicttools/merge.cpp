@@ -2,6 +2,8 @@
 #include "dicttools/dicttools.hpp"
 #include "utils/binder.hpp"
 #include "utils/call.hpp"
+#include "utils/int_table.hpp"
+#include "utils/threading.hpp"
 
 using namespace tv;
 using tv::dict::Factory;
@@ -80,6 +82,10 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
     if (!groups) return ffi_err();
     // Whether every key hashes the same every time (no user __hash__ is involved).
     bool stable_hashes = true;
+    // A key met once keeps its value itself in the table. From its second value on the
+    // values go into a list of our own, known by its address: a value of the caller's
+    // cannot share one with a list alive in the table, even when it is a list.
+    IntSet<uintptr_t> ours;
     for (Py_ssize_t i = 0; i < ms.size(); ++i) {
         dict::Items items;
         if (!items.open(ms[i])) return nullptr;
@@ -88,16 +94,20 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
         while ((st = items.next(k, v)) > 0) {
             stable_hashes = stable_hashes && (PyUnicode_CheckExact(k.get()) ||
                                               PyLong_CheckExact(k.get()));
-            PyObject* values = PyDict_GetItemWithError(groups.get(), k.get());
-            if (values) {
-                if (PyList_Append(values, v.get()) < 0) return ffi_err();
+            Py_ssize_t before = PyDict_GET_SIZE(groups.get());
+            PyObject* got = PyDict_SetDefault(groups.get(), k.get(), v.get());
+            if (!got) return ffi_err();
+            if (PyDict_GET_SIZE(groups.get()) != before) continue;  // a new key
+            if (ours.contains((uintptr_t)got)) {
+                if (PyList_Append(got, v.get()) < 0) return ffi_err();
                 continue;
             }
-            if (PyErr_Occurred()) return nullptr;
-            Ref fresh = steal(PyList_New(1));
-            if (!fresh) return ffi_err();
-            PyList_SET_ITEM(fresh.get(), 0, v.release());
-            if (PyDict_SetItem(groups.get(), k.get(), fresh.get()) < 0) return ffi_err();
+            Ref both = steal(PyList_New(2));
+            if (!both) return ffi_err();
+            PyList_SET_ITEM(both.get(), 0, Py_NewRef(got));
+            PyList_SET_ITEM(both.get(), 1, v.release());
+            ours.insert((uintptr_t)both.get());
+            if (PyDict_SetItem(groups.get(), k.get(), both.get()) < 0) return ffi_err();
         }
         if (st < 0) return nullptr;
     }
@@ -113,9 +123,24 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
     Py_ssize_t pos = 0;
     PyObject *bk, *bv;
     SignalPoll poll;
+    // A key's one value goes to func in a one-element list, the same list again for the
+    // next such key as long as func kept no reference to it and left it as it was.
+    Ref single;
     while (PyDict_Next(groups.get(), &pos, &bk, &bv)) {
         if (!poll.ok()) return nullptr;
-        Ref k = borrow(bk), values = borrow(bv);
+        Ref k = borrow(bk), values;
+        if (ours.contains((uintptr_t)bv)) {
+            values = borrow(bv);
+        } else {
+            if (single && sole_owner(single.get()) && PyList_GET_SIZE(single.get()) == 1) {
+                PyList_SetItem(single.get(), 0, Py_NewRef(bv));
+            } else {
+                single = steal(PyList_New(1));
+                if (!single) return ffi_err();
+                PyList_SET_ITEM(single.get(), 0, Py_NewRef(bv));
+            }
+            values = single.dup();
+        }
         Ref value = steal(direct_call(func, values.get()));
         if (!value || dict::set_item(r.get(), k.get(), value.get()) < 0) return ffi_err();
     }

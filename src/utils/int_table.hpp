@@ -105,15 +105,14 @@ public:
         find_or_insert(k, inserted);
         return inserted;
     }
+    // Maps only: the value stored for `k`, or nullptr.
     const Val* find(K k) const {
+        static_assert(kIsMap, "a set has no values: ask contains()");
         if (k == K(0)) return has_zero_ ? &zero_val_ : nullptr;
-        if (!slots_) return nullptr;
-        for (size_t i = index(k) & mask_;; i = (i + 1) & mask_) {
-            const Slot& s = slots_[i];
-            if (s.key == k) return val_of(s);
-            if (s.key == K(0)) return nullptr;
-        }
+        const Slot* s = locate(k);
+        return s ? val_of(*s) : nullptr;
     }
+    bool contains(K k) const { return k == K(0) ? has_zero_ : locate(k) != nullptr; }
 
 private:
     // The hot loop of stream(): runs over keys already present and returns the index of the
@@ -157,6 +156,15 @@ private:
     // bits of v * K only see the low bits of v (multiples of 2^k would pile up), and the top
     // bits of this particular K put neighbouring values into a few clusters, while the middle
     // bits spread dense ranges and power-of-two strides alike.
+    // The slot holding `k` (not 0), or nullptr.
+    const Slot* locate(K k) const {
+        if (!slots_) return nullptr;
+        for (size_t i = index(k) & mask_;; i = (i + 1) & mask_) {
+            const Slot& s = slots_[i];
+            if (s.key == k) return &s;
+            if (s.key == K(0)) return nullptr;
+        }
+    }
     static size_t index(K k) {
         uint64_t h = FxHasher::hash(k);
         return (size_t)((h >> 32) | (h << 32));
