@@ -15,6 +15,9 @@
 //     reference taken the way the list itself does it (PyList_GetItemRef); the size is
 //     read afresh, so a list shrunk by another thread ends the read as it would end a
 //     list iterator. Tuples and private lists (made by the call itself) are read directly.
+//     A scan that reads elements borrowed (Source::scan, the small-int count) does it in
+//     runs inside a critical section on the list, running no Python code and taking no
+//     other lock meanwhile: either could let the section lapse under the pointers.
 //   - A dict someone else can reach: each PyDict_Next step runs inside a critical section
 //     on that dict (Locked), and what it yields is taken as strong references before the
 //     section ends; lookups use PyDict_GetItemRef.
