@@ -33,12 +33,11 @@ struct UniqueState {
     Ref key;
     // While every element so far was a plain key, so is every key of the seen-set: a list
     // or tuple is then scanned with its elements borrowed, and only new ones referenced.
-    bool plain = true;
+    bool plain;
 
     UniqueState(Source&& src, PyObject* k)
-        : seen(int_fast_hash_enabled()), source(std::move(src)), key(borrow(k)) {
-        plain = !key && source.is_seq();
-    }
+        : seen(int_fast_hash_enabled()), source(std::move(src)), key(borrow(k)),
+          plain(!k && source.is_seq()) {}
 
     PyObject* next() {
         if (plain) {

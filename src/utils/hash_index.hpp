@@ -129,8 +129,6 @@ private:
         Chain chain;
     };
 
-    // Top bits of the multiplicative hash (the golden-ratio constant spreads neighbouring
-    // hashes such as those of consecutive ints evenly over the table).
     bool is_small(PyObject* x) const {
 #if TV_HAVE_LV_TAG
         return fast_ && Py_TYPE(x) == &PyLong_Type && int_is_small(x);
@@ -139,6 +137,8 @@ private:
         return false;
 #endif
     }
+    // Top bits of the multiplicative hash (the golden-ratio constant spreads neighbouring
+    // hashes such as those of consecutive ints evenly over the table).
     size_t index(Py_hash_t h) const {
         return eager_ ? (size_t)h & mask_ : (size_t)(PyHashHasher::hash(h) >> shift_);
     }

@@ -152,10 +152,6 @@ private:
         std::swap(has_zero_, o.has_zero_);
         std::swap(zero_val_, o.zero_val_);
     }
-    // The slot comes from the middle of the product (bits 32 and up, wrapping round): low
-    // bits of v * K only see the low bits of v (multiples of 2^k would pile up), and the top
-    // bits of this particular K put neighbouring values into a few clusters, while the middle
-    // bits spread dense ranges and power-of-two strides alike.
     // The slot holding `k` (not 0), or nullptr.
     const Slot* locate(K k) const {
         if (!slots_) return nullptr;
@@ -165,6 +161,10 @@ private:
             if (s.key == K(0)) return nullptr;
         }
     }
+    // The slot comes from the middle of the product (bits 32 and up, wrapping round): low
+    // bits of v * K only see the low bits of v (multiples of 2^k would pile up), and the top
+    // bits of this particular K put neighbouring values into a few clusters, while the middle
+    // bits spread dense ranges and power-of-two strides alike.
     static size_t index(K k) {
         uint64_t h = FxHasher::hash(k);
         return (size_t)((h >> 32) | (h << 32));

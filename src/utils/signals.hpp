@@ -14,14 +14,8 @@ class SignalPoll {
 public:
     static constexpr uint32_t kEvery = 4096;
     // False with the signal handler's exception (KeyboardInterrupt) set.
-    bool ok() noexcept {
-        if (--left_ != 0) [[likely]]
-            return true;
-        left_ = kEvery;
-        return PyErr_CheckSignals() == 0;
-    }
-    // ok() for a run of n steps at once (n <= kEvery).
-    bool ok(uint32_t n) noexcept {
+    // A call may stand for a run of n steps at once (n <= kEvery).
+    bool ok(uint32_t n = 1) noexcept {
         if (left_ > n) [[likely]] {
             left_ -= n;
             return true;
