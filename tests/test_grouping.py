@@ -177,6 +177,38 @@ def test_no_leaks(tv):
         check_leaks(lambda: fn([0, 5], recs), raises=IndexError, repeat=600)
 
 
+@pytest.mark.parametrize("sizes", [[1], [2, 1], [4, 5, 3], [8, 9, 1, 16, 17], [64, 1, 65, 200]])
+@pytest.mark.parametrize("kind", [list, tuple, iter])
+def test_group_sizes_across_growth(tv, sizes, kind):
+    # Groups of every size around the points where a group's storage grows, their members
+    # interleaved: each list holds its own members, first to last, and nothing else.
+    recs = [(g, i) for i in range(max(sizes)) for g, n in enumerate(sizes) if i < n]
+    got = tv.groupby(0, kind(recs))
+    same(got, model_groupby(0, recs))
+    assert [len(v) for v in got.values()] == sizes
+    assert all(a is b for a, b in zip([x for v in got.values() for x in v],
+                                      [x for v in model_groupby(0, recs).values() for x in v]))
+
+
+def test_members_released_when_the_walk_fails(tv):
+    # A failure after the groups have grown: every member taken so far is released, also
+    # when releasing one runs code that groups again.
+    recs = [(i % 3, i) for i in range(300)]
+
+    class Reenter:
+        def __del__(self):
+            tv.groupby(0, recs[:50])
+
+    def fails_late():
+        yield (0, Reenter())
+        yield from recs
+        raise KeyError("late")
+
+    check_leaks(lambda: tv.groupby(0, fails_late()), raises=KeyError, watch=recs[:3], repeat=200)
+    check_leaks(lambda: tv.groupby(lambda r: r[2], recs), raises=IndexError, watch=recs[:3],
+                repeat=200)
+
+
 @pytest.mark.parametrize("kind", [list, tuple, iter])
 def test_counts_past_the_switch_to_the_result_dict(tv, kind):
     # Mostly distinct keys move the counts into the result dict after the first 16k: the

@@ -68,7 +68,9 @@ inline PyObject* pull(PyObject* it, iternextfunc next, bool nested) noexcept {
 
 // The elements of a list are scattered objects, and reading each one's header is what a
 // scan over them waits for: a scan at item i asks for the one a few places further on.
-inline void prefetch_ahead(PyObject* const* items, size_t i, size_t n) noexcept {
+// Inlined early on purpose: a call whose only effect is a prefetch counts as pure to the
+// optimiser, which then drops the call where it is not inlined first.
+[[gnu::always_inline]] inline void prefetch_ahead(PyObject* const* items, size_t i, size_t n) noexcept {
     constexpr size_t kAhead = 8;
     if (i + kAhead < n) __builtin_prefetch(items[i + kAhead]);
 }
@@ -252,11 +254,14 @@ private:
             else ++index_;
             return x;
         }
-        if ((Py_ssize_t)index_ >= Py_SIZE(s)) {
+        size_t n = (size_t)Py_SIZE(s);
+        if (index_ >= n) {
             exhausted_ = true;
             return nullptr;
         }
-        return Py_NewRef(items()[index_++]);
+        PyObject** from = items();
+        prefetch_ahead(from, index_, n);
+        return Py_NewRef(from[index_++]);
     }
     // The length as it is now; a list's is read the way the list itself publishes it.
     Py_ssize_t size() const noexcept {
