@@ -152,6 +152,24 @@ def test_hostile_keys(tv, tool):
 
     assert fn(growing, data2)[0] in ([0, 1, 2, 3, 4, 5], 6)
 
+    # Index keys whose hash empties or refills the list being walked, while the walk reads
+    # ahead of where it is.
+    class Shrinks:
+        def __init__(self, action):
+            self.action = action
+
+        def __hash__(self):
+            self.action()
+            return 1
+
+    for action in (lambda: recs.clear(),
+                   lambda: recs.extend([(0, 0)] * 3) if len(recs) < 40 else None,
+                   lambda: recs.__setitem__(slice(None), [(2,)] * len(recs))):
+        recs = [(Shrinks(action), i) for i in range(12)]
+        n = len(recs)
+        got = fn(0, recs)
+        assert 1 <= sum(len(v) if tool == "groupby" else v for v in got.values()) <= max(n, len(recs))
+
     # A list key that shrinks while a record is being resolved.
     class Rec:
         def __getitem__(self, k):

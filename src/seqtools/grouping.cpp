@@ -92,6 +92,8 @@ bool walk_keyed(KeyFn& keyfn, PyObject* seq, Body&& body) {
     Source src;
     if (!src.open(seq)) return false;
     return src.drain([&](PyObject* item) {
+        // Half the source's own look-ahead: that record's header has arrived by then.
+        keyfn.prefetch(src.upcoming(4));
         Ref x = steal(item);
         Ref own;
         PyObject* k = keyfn.resolve(item, own);

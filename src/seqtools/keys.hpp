@@ -52,6 +52,15 @@ public:
         return r ? r : ffi_err();
     }
 
+    // Asks for the key field of a record the walk reaches soon: an index key is a second
+    // object behind each record, and the walk otherwise waits for it at the hash. Inlined
+    // early, like prefetch_ahead, or the optimiser drops it as a pure call.
+    [[gnu::always_inline]] void prefetch(PyObject* item) const noexcept {
+        if (kind_ != Kind::Index || !item || Py_TYPE(item) != &PyTuple_Type) return;
+        Py_ssize_t n = PyTuple_GET_SIZE(item), i = index_ < 0 ? index_ + n : index_;
+        if (i >= 0 && i < n) __builtin_prefetch(PyTuple_GET_ITEM(item, i));
+    }
+
     // The key value of `item`, borrowed where that is safe, else owned by `own`: an index
     // into an exact tuple (immutable, and kept alive by the caller's hold on `item`) is
     // returned without a reference of its own. nullptr with an exception set on failure.

@@ -157,6 +157,14 @@ public:
         index_ += k;
         return (Py_ssize_t)k;
     }
+    // Sequence form, builds with the interpreter lock: the element k places after the one
+    // last handed out (borrowed), or nullptr. For prefetching only: a callback may have
+    // replaced it by the time the walk gets there.
+    [[gnu::always_inline]] PyObject* upcoming(size_t k) const noexcept {
+        if (TV_FREE_THREADED || next_) return nullptr;
+        size_t at = index_ - 1 + k;
+        return at < (size_t)size() ? items()[at] : nullptr;
+    }
     // What scan() does with the element it was handed.
     enum class Seen { kSkip, kTake, kStop, kFail };
     // Sequence form only: hands the elements, borrowed, to `see(x)`: kSkip consumes x and
