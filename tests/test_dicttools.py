@@ -184,6 +184,51 @@ def test_merge_with_funcs_that_touch_the_list(how, ds):
         assert len({id(v) for v in got.values()}) == len(got)
 
 
+@pytest.mark.parametrize("how", sorted(MERGE_FUNCS))
+@pytest.mark.parametrize("n", [1, 2, 5, 9, 17])
+def test_merge_with_many_inputs(how, n):
+    # Keys met in up to n inputs, so their value counts pass the points where the storage
+    # grows and differ from one key to the next; equal keys of other types (1.0, True) keep
+    # the first one met.
+    ds = [{k: (j, k) for k in range(j % 3, 24, 1 + j % 4)} for j in range(n)]
+    ds.append({1.0: "f", True: "t", 2**70: "big", "s": "s"})
+    got_kept, want_kept = [], []
+    got = m.merge_with(MERGE_FUNCS[how] or _keeping(got_kept), *ds)
+    want = model_merge_with(MERGE_FUNCS[how] or _keeping(want_kept), ds, None)
+    assert list(got.items()) == list(want.items())
+    assert [type(k) for k in got] == [type(k) for k in want]
+    assert got_kept == want_kept
+
+
+class SameHash:
+    def __init__(self, armed):
+        self.armed = armed
+
+    def __hash__(self):
+        return 3
+
+    def __eq__(self, other):
+        if self.armed and getattr(other, "armed", False):
+            raise RuntimeError("eq")
+        return self is other
+
+
+def test_merge_with_hostile_keys_release_everything():
+    # A comparison that raises after values have piled up: the error is the comparison's,
+    # and every value taken so far is released.
+    vals = [object() for _ in range(3)]
+    early = {i: vals[i % 3] for i in range(50)}
+    ok = {SameHash(False): 1, SameHash(True): vals[0]}
+    check_leaks(lambda: m.merge_with(len, early, early, ok), watch=vals, repeat=200)
+    bad = [early, early, {SameHash(True): vals[1]}, {SameHash(True): vals[2]}]
+    with pytest.raises(RuntimeError, match="eq"):
+        m.merge_with(len, *bad)
+    check_leaks(lambda: m.merge_with(len, *bad), raises=RuntimeError, watch=vals, repeat=200)
+    failing = lambda vs: 1 / (len(vs) - 2)  # noqa: E731
+    check_leaks(lambda: m.merge_with(failing, early, early), raises=ZeroDivisionError,
+                watch=vals, repeat=200)
+
+
 BODIES = {
     "keymap": lambda k: (k, 0) if isinstance(k, int) else k.upper(),
     "valmap": lambda v: ("v", v),

@@ -2,7 +2,8 @@
 #include "dicttools/dicttools.hpp"
 #include "utils/binder.hpp"
 #include "utils/call.hpp"
-#include "utils/int_table.hpp"
+#include "utils/heap_type.hpp"
+#include "utils/members.hpp"
 #include "utils/threading.hpp"
 
 using namespace tv;
@@ -35,6 +36,42 @@ private:
     Py_ssize_t n_ = 0;
     Ref owner_;
 };
+
+// The values of a key met more than once, while the inputs are read. The type is private
+// and cannot be instantiated, so no value of the caller's is ever taken for one: telling
+// them apart is one look at the stored value's type.
+struct ValuesObject {
+    PyObject_HEAD
+    Members values;
+};
+
+TypeCell g_values;
+
+void values_dealloc(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    ((ValuesObject*)self)->values.~Members();
+    PyObject_Free(self);
+    Py_DECREF(tp);
+}
+
+PyTypeObject* values_type() noexcept {
+    static PyType_Slot slots[] = {{Py_tp_dealloc, (void*)values_dealloc}, {0, nullptr}};
+    static PyType_Spec spec = {
+        "tarvel._tarvel.merge_with_values", sizeof(ValuesObject), 0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots,
+    };
+    return type_once(g_values, spec);
+}
+
+// A new ValuesObject holding `first` (borrowed) and then `second` (taken over).
+Ref values_of(PyTypeObject* tp, PyObject* first, Ref second) noexcept {
+    auto* o = PyObject_New(ValuesObject, tp);
+    if (!o) return Ref();
+    new (&o->values) Members();
+    Ref r = steal((PyObject*)o);
+    if (!o->values.add(borrow(first)) || !o->values.add(std::move(second))) return Ref();
+    return r;
+}
 
 }  // namespace
 
@@ -72,7 +109,7 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
     PyObject* func = a[0];
     Mappings ms;
     if (!ms.open(a)) return nullptr;
-    // Each key's values in a list, keys in order of first appearance. Sized for the plain
+    // Each key's values, keys in order of first appearance. Sized for the plain
     // dicts among the inputs at once: growing a large table step by step costs more than
     // the room a table of overlapping inputs leaves unused.
     Py_ssize_t most = 0;
@@ -82,10 +119,10 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
     if (!groups) return ffi_err();
     // Whether every key hashes the same every time (no user __hash__ is involved).
     bool stable_hashes = true;
-    // A key met once keeps its value itself in the table. From its second value on the
-    // values go into a list of our own, known by its address: a value of the caller's
-    // cannot share one with a list alive in the table, even when it is a list.
-    IntSet<uintptr_t> ours;
+    // A key met once keeps its value itself in the table; from its second value on, the
+    // values are gathered in a ValuesObject stored in its place.
+    PyTypeObject* values_tp = values_type();
+    if (!values_tp) return nullptr;
     for (Py_ssize_t i = 0; i < ms.size(); ++i) {
         dict::Items items;
         if (!items.open(ms[i])) return nullptr;
@@ -98,22 +135,18 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
             PyObject* got = PyDict_SetDefault(groups.get(), k.get(), v.get());
             if (!got) return ffi_err();
             if (PyDict_GET_SIZE(groups.get()) != before) continue;  // a new key
-            if (ours.contains((uintptr_t)got)) {
-                if (PyList_Append(got, v.get()) < 0) return ffi_err();
+            if (Py_TYPE(got) == values_tp) {
+                if (!((ValuesObject*)got)->values.add(std::move(v))) return nullptr;
                 continue;
             }
-            Ref both = steal(PyList_New(2));
-            if (!both) return ffi_err();
-            PyList_SET_ITEM(both.get(), 0, Py_NewRef(got));
-            PyList_SET_ITEM(both.get(), 1, v.release());
-            ours.insert((uintptr_t)both.get());
-            if (PyDict_SetItem(groups.get(), k.get(), both.get()) < 0) return ffi_err();
+            Ref all = values_of(values_tp, got, std::move(v));
+            if (!all || PyDict_SetItem(groups.get(), k.get(), all.get()) < 0) return ffi_err();
         }
         if (st < 0) return nullptr;
     }
     // Only now, with every input read, is the result made. A new dict would get the
     // grouping table's keys in the table's order, so the table itself becomes the result,
-    // each list replaced by its value in place: no second table is built. That needs keys
+    // each key's values replaced by func's answer in place: no second table is built. That needs keys
     // that find their own entry again (no user __hash__); the table is private, so no
     // callback can reach it.
     Factory f(a[1]);
@@ -123,25 +156,22 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
     Py_ssize_t pos = 0;
     PyObject *bk, *bv;
     SignalPoll poll;
-    // A key's one value goes to func in a one-element list, the same list again for the
-    // next such key as long as func kept no reference to it and left it as it was.
-    Ref single;
+    // func gets each key's values in a list: the same list again for the next key as long
+    // as func kept no reference to it.
+    Ref list;
     while (PyDict_Next(groups.get(), &pos, &bk, &bv)) {
         if (!poll.ok()) return nullptr;
-        Ref k = borrow(bk), values;
-        if (ours.contains((uintptr_t)bv)) {
-            values = borrow(bv);
+        Ref k = borrow(bk), held = borrow(bv);
+        bool many = Py_TYPE(bv) == values_tp;
+        PyObject* const* vs = many ? ((ValuesObject*)bv)->values.data() : &bv;
+        size_t n = many ? ((ValuesObject*)bv)->values.size() : 1;
+        if (list && sole_owner(list.get())) {
+            if (!refill_list(list.get(), vs, n)) return ffi_err();
         } else {
-            if (single && sole_owner(single.get()) && PyList_GET_SIZE(single.get()) == 1) {
-                PyList_SetItem(single.get(), 0, Py_NewRef(bv));
-            } else {
-                single = steal(PyList_New(1));
-                if (!single) return ffi_err();
-                PyList_SET_ITEM(single.get(), 0, Py_NewRef(bv));
-            }
-            values = single.dup();
+            list = steal(list_of_items(vs, n));
+            if (!list) return ffi_err();
         }
-        Ref value = steal(direct_call(func, values.get()));
+        Ref value = steal(direct_call(func, list.get()));
         if (!value || dict::set_item(r.get(), k.get(), value.get()) < 0) return ffi_err();
     }
     return r.release();

@@ -5,6 +5,7 @@
 #include "seqtools/tally.hpp"
 
 #include "utils/binder.hpp"
+#include "utils/members.hpp"
 #include "utils/walk.hpp"
 
 namespace tv::seq {
@@ -12,77 +13,6 @@ namespace tv::seq {
 PyObject* apply_key(PyObject* key, PyObject* item) { return KeyFn(key)(item); }
 
 namespace {
-
-// A group's members while the walk runs. A list grown by appends copies its array some
-// eight times over (it grows by an eighth each time); this array doubles, and the group's
-// list is made once, at its final size. The first member lives inline: most groups of a
-// mostly distinct input never get a second.
-class Members {
-public:
-    Members() = default;
-    Members(Members&& o) noexcept
-        : u_(o.u_), n_(std::exchange(o.n_, 0)), cap_(std::exchange(o.cap_, 0)) {}
-    Members& operator=(Members&& o) noexcept {
-        std::swap(u_, o.u_);
-        std::swap(n_, o.n_);
-        std::swap(cap_, o.cap_);
-        return *this;
-    }
-    ~Members() { release(); }
-
-    // Takes over x; false with MemoryError set (x released) when the array cannot grow.
-    bool add(Ref x) noexcept {
-        if (n_ == 0) {
-            u_.one = x.release();
-            n_ = 1;
-            return true;
-        }
-        if (n_ == cap_ || cap_ == 0) {
-            size_t cap = cap_ ? 2 * cap_ : 4;
-            auto* more = (PyObject**)PyMem_Realloc(cap_ ? u_.more : nullptr,
-                                                   cap * sizeof(PyObject*));
-            if (!more) {
-                PyErr_NoMemory();
-                return false;
-            }
-            if (!cap_) more[0] = u_.one;
-            u_.more = more;
-            cap_ = cap;
-        }
-        u_.more[n_++] = x.release();
-        return true;
-    }
-
-    // The members as a new list (taking them over), or nullptr with an exception set (the
-    // members are then still held here).
-    PyObject* to_list() noexcept {
-        PyObject* out = PyList_New((Py_ssize_t)n_);
-        if (!out) return nullptr;
-        PyObject* const* from = cap_ ? u_.more : &u_.one;
-        for (size_t i = 0; i < n_; ++i) PyList_SET_ITEM(out, (Py_ssize_t)i, from[i]);
-        n_ = 0;
-        release();
-        return out;
-    }
-
-private:
-    void release() noexcept {
-        // Each member leaves before it is dropped, so a __del__ meanwhile sees no dead slot.
-        while (n_) {
-            PyObject* x = cap_ ? u_.more[--n_] : (--n_, u_.one);
-            Py_DECREF(x);
-        }
-        if (cap_) PyMem_Free(std::exchange(u_.more, nullptr));
-        cap_ = 0;
-    }
-
-    union {
-        PyObject* one;    // cap_ == 0: the only member (n_ is 0 or 1)
-        PyObject** more;  // cap_ > 0: room for cap_ members
-    } u_{nullptr};
-    size_t n_ = 0;
-    size_t cap_ = 0;
-};
 
 // Walks the elements of `seq` with each one's resolved key: body(k, x) returns false with an
 // exception set to stop. The key is borrowed for the call only; x holds the element, and
