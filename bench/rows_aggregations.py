@@ -166,10 +166,10 @@ def rows():
 
     return [
         Row("groupby(0, 1e6 tuple records)", "defaultdict(list) loop", grp_index, 3.0,
-            note="memory-bound on a loaded machine: perf puts the probe's stalls (slot, stored "
-                 "key) near 14%, releasing the previous result's 1000 lists near 12% on both "
-                 "sides, PyList_Append + list growth near 7%; with one key the walk alone "
-                 "(incref of each record, key read, identity hit) is ~40% of the baseline"),
+            note="memory-bound: perf puts releasing the previous result's 1000 lists (both "
+                 "sides pay it) at 20-25%, the stores into 1000 groups' growing arrays near "
+                 "20%, the probe (key field, slot) near 18%; the records and their key fields "
+                 "are asked for ahead of the walk"),
         Row("groupby(len, 1e6 short strs)", "defaultdict(list) loop", grp_len, 1.5),
         Row("countby(0, 1e6 records)", "Counter(map(itemgetter(0), records))", cnt_index, 1.5),
         Row("reduceby(0, f, 1e6 records, 0)", "Python loop calling f", red_call, 1.5),

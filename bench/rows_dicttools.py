@@ -131,9 +131,10 @@ def rows():
         Row("merge(d1, d2) 1e5", "{**d1, **d2}", merge2, 0.95),
         Row("merge_with(sum, d1, d2) 1e5", "dict of lists, then comprehension", merge_with2,
             2.0,
-            note="allocation-bound: a key with one value keeps it as it is, and such values "
-                 "reach the function in one reused list; a list per key with two values, an "
-                 "int per sum, the dict inserts and sum itself remain"),
+            note="allocation-bound: a key with one value keeps it as it is, a key with more "
+                 "gathers them natively, and every key's values reach the function in one "
+                 "reused list; the grouping dict's inserts, an int per sum and sum itself "
+                 "remain"),
         Row("valmap(inc, d) 1e5", "{k: inc(v) for k, v in d.items()}", valmap, 1.2,
             note="each call from native code into a Python function enters the interpreter "
                  "anew (frame push, eval entry); the comprehension's call is inlined. With a "
