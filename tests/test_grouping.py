@@ -228,6 +228,27 @@ def test_members_released_when_the_walk_fails(tv):
 
 
 @pytest.mark.parametrize("kind", [list, tuple, iter])
+@pytest.mark.parametrize("lead", [12_287, 12_288, 12_289, 14_000])
+def test_groups_past_the_switch_to_the_result_dict(tv, kind, lead):
+    # `lead` distinct keys first (around the count that moves the groups into the result
+    # dict), then keys met before and equal keys of other types: every element lands in
+    # the group of the first equal key, groups in order of first occurrence.
+    xs = list(range(lead)) + [0, 1.0, True, 2**70, "a", "a", 5.0, 2**70] + list(range(lead, 0, -7))
+    recs = [(x, i) for i, x in enumerate(xs)]
+    want = model_groupby(0, recs)
+    for got in (tv.groupby(0, kind(recs)), tv.groupby(lambda r: r[0], kind(recs))):
+        same(got, want)
+        assert all(a is b for a, b in zip(got, want))
+    with pytest.raises(RuntimeError, match="eq"):
+        tv.groupby(lambda x: x, kind(list(range(lead)) + [BadEq(), BadEq()]))
+
+
+def test_groups_released_when_the_walk_fails_past_the_switch(tv):
+    recs = [(i, i) for i in range(13_000)] + [(5,), (BadEq(), 0), (BadEq(), 1)]
+    check_leaks(lambda: tv.groupby(0, recs), raises=RuntimeError, watch=recs[:3], repeat=20)
+
+
+@pytest.mark.parametrize("kind", [list, tuple, iter])
 def test_counts_past_the_switch_to_the_result_dict(tv, kind):
     # Mostly distinct keys move the counts into the result dict after the first 16k: the
     # answer must not change, first occurrences and equal-but-distinct keys included.

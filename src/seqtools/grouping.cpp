@@ -14,13 +14,12 @@ PyObject* apply_key(PyObject* key, PyObject* item) { return KeyFn(key)(item); }
 
 namespace {
 
-// Walks the elements of `seq` with each one's resolved key: body(k, x) returns false with an
-// exception set to stop. The key is borrowed for the call only; x holds the element, and
-// the body may take it over.
+// Walks the elements of `src` with each one's resolved key: body(k, x) returns false to
+// stop, with an exception set unless the caller asked for the stop (and may walk on from
+// there). The key is borrowed for the call only; x holds the element, and the body may
+// take it over.
 template <class Body>
-bool walk_keyed(KeyFn& keyfn, PyObject* seq, Body&& body) {
-    Source src;
-    if (!src.open(seq)) return false;
+bool walk_keyed(KeyFn& keyfn, Source& src, Body&& body) {
     return src.drain([&](PyObject* item) {
         // Half the source's own look-ahead: that record's header has arrived by then.
         keyfn.prefetch(src.upcoming(4));
@@ -31,18 +30,81 @@ bool walk_keyed(KeyFn& keyfn, PyObject* seq, Body&& body) {
     });
 }
 
+template <class Body>
+bool walk_keyed(KeyFn& keyfn, PyObject* seq, Body&& body) {
+    Source src;
+    return src.open(seq) && walk_keyed(keyfn, src, body);
+}
+
 }  // namespace
 
+namespace {
+
+// One more member x of the group of `key` in the dict of groups `d`, as a list there. A new
+// key stores `spare` (a one-slot list made beforehand, its slot still empty) and fills it:
+// one lookup per element, hashing the key once. False with an exception set.
+bool group_in_dict(PyObject* d, PyObject* key, Ref& x, Ref& spare) {
+    if (!spare) {
+        spare = steal(PyList_New(1));
+        if (!spare) return ffi_err(), false;
+    }
+    Py_ssize_t before = PyDict_GET_SIZE(d);
+    PyObject* members = PyDict_SetDefault(d, key, spare.get());
+    if (!members) return ffi_err(), false;
+    if (PyDict_GET_SIZE(d) == before) return PyList_Append(members, x.get()) == 0;
+    // Stored: nothing ran since, and the dict is ours, so no one saw the empty slot.
+    PyList_SET_ITEM(spare.get(), 0, x.release());
+    spare.reset();
+    return true;
+}
+
+// The groups as the result dict, the table left empty; `expected` elements in all (0:
+// unknown) size the dict for the groups still to come, at the distinct share seen so far.
+PyObject* groups_to_dict(KeyTable<Members>& groups, size_t expected = 0) {
+    size_t room = expected / Tally::kProbe * groups.size();
+    PyObject* d = groups.to_dict([](Members& m) { return m.to_list(); }, room);
+    groups.clear();
+    return d;
+}
+
+// The number of groups at which the first elements count as mostly distinct, as Tally
+// decides for counts, when that many groups hold no more than its probe of elements.
+constexpr size_t kMostlyDistinct = Tally::kProbe / 4 * 3 + 1;
+static_assert(Tally::mostly_distinct(kMostlyDistinct) &&
+              !Tally::mostly_distinct(kMostlyDistinct - 1));
+
+bool within_probe(KeyTable<Members>& groups) {
+    size_t elements = 0;
+    for (size_t i = 0; i < groups.size(); ++i) elements += groups[i].val.size();
+    return elements <= Tally::kProbe;
+}
+
+}  // namespace
+
+// Groups start in the native table, as counts do in Tally, and move into the result dict
+// when the first keys are mostly distinct: the table would then cost a probe and an entry
+// per element on top of the dict insertion at the end, far from cache on large inputs.
 PyObject* groupby_impl(PyObject* key, PyObject* seq) {
     KeyFn keyfn(key);
+    Source src;
+    if (!src.open(seq)) return nullptr;
     KeyTable<Members> groups;
-    bool ok = walk_keyed(keyfn, seq, [&](PyObject* k, Ref& x) {
+    bool ok = walk_keyed(keyfn, src, [&](PyObject* k, Ref& x) {
         bool inserted;
         Members* members = groups.find_or_add(k, inserted);
-        return members && members->add(std::move(x));
+        if (!members || !members->add(std::move(x))) return false;
+        // Stops the walk, no exception set, to go on in the dict. Asked only when a new
+        // key makes the count that mostly distinct first keys reach: nothing per element.
+        return !inserted || groups.size() != kMostlyDistinct || !within_probe(groups);
     });
-    if (!ok) return ffi_err();
-    return groups.to_dict([](Members& members) { return members.to_list(); });
+    if (ok || PyErr_Occurred()) return ok ? groups_to_dict(groups) : ffi_err();
+    Ref dict = steal(groups_to_dict(groups, known_length(seq)));
+    if (!dict) return nullptr;
+    Ref spare;
+    ok = walk_keyed(keyfn, src, [&](PyObject* k, Ref& x) {
+        return group_in_dict(dict.get(), k, x, spare);
+    });
+    return ok ? dict.release() : ffi_err();
 }
 
 PyObject* countby_impl(PyObject* key, PyObject* seq) {

@@ -63,7 +63,7 @@ public:
     // Past this many keys, a share of distinct ones above three quarters moves the counting
     // into the result dict.
     static constexpr size_t kProbe = 1 << 14;
-    static bool mostly_distinct(size_t distinct) { return distinct > kProbe / 4 * 3; }
+    static constexpr bool mostly_distinct(size_t distinct) { return distinct > kProbe / 4 * 3; }
 
 private:
     static PyObject* count_object(int64_t c) { return PyLong_FromLongLong(c); }
