@@ -146,9 +146,9 @@ TV_FUNCTION(merge_with, "merge_with(func, *dicts, factory=None)") {
     }
     // Only now, with every input read, is the result made. A new dict would get the
     // grouping table's keys in the table's order, so the table itself becomes the result,
-    // each key's values replaced by func's answer in place: no second table is built. That needs keys
-    // that find their own entry again (no user __hash__); the table is private, so no
-    // callback can reach it.
+    // each key's values replaced by func's answer in place: no second table is built. That
+    // needs keys that find their own entry again (no user __hash__); the table is private,
+    // so no callback can reach it.
     Factory f(a[1]);
     bool in_place = f.plain() && stable_hashes;
     Ref r = in_place ? groups.dup() : steal(f.make(PyDict_GET_SIZE(groups.get())));

@@ -36,10 +36,6 @@ bool walk_keyed(KeyFn& keyfn, PyObject* seq, Body&& body) {
     return src.open(seq) && walk_keyed(keyfn, src, body);
 }
 
-}  // namespace
-
-namespace {
-
 // One more member x of the group of `key` in the dict of groups `d`, as a list there. A new
 // key stores `spare` (a one-slot list made beforehand, its slot still empty) and fills it:
 // one lookup per element, hashing the key once. False with an exception set.

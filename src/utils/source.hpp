@@ -70,7 +70,8 @@ inline PyObject* pull(PyObject* it, iternextfunc next, bool nested) noexcept {
 // scan over them waits for: a scan at item i asks for the one a few places further on.
 // Inlined early on purpose: a call whose only effect is a prefetch counts as pure to the
 // optimiser, which then drops the call where it is not inlined first.
-[[gnu::always_inline]] inline void prefetch_ahead(PyObject* const* items, size_t i, size_t n) noexcept {
+[[gnu::always_inline]] inline void prefetch_ahead(PyObject* const* items, size_t i,
+                                                  size_t n) noexcept {
     constexpr size_t kAhead = 8;
     if (i + kAhead < n) __builtin_prefetch(items[i + kAhead]);
 }
