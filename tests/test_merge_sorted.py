@@ -169,3 +169,77 @@ def test_stop_iteration_in_first_sift_is_runtime_error(tv):
         with pytest.raises(RuntimeError, match="generator raised StopIteration") as e:
             next(merge([S(1)], [S(2)]))
         assert isinstance(e.value.__cause__, StopIteration)
+
+
+# Around the one-digit boundary of ints, where a merge of plain ints changes how it compares.
+EDGES = [-(2**30), -(2**30) + 1, -2, -1, 0, 1, 2**30 - 1, 2**30, 2**31, 2**62]
+
+
+class LoggedInt(int):
+    """An int whose == and < are logged to the class's current log."""
+
+    log = []
+
+    def __eq__(self, other):
+        LoggedInt.log.append(("eq", int(self), int(other)))
+        return int(self) == int(other)
+
+    def __lt__(self, other):
+        LoggedInt.log.append(("lt", int(self), int(other)))
+        return int(self) < int(other)
+
+    __hash__ = int.__hash__
+
+
+int_inputs_st = st.lists(
+    st.tuples(
+        st.lists(st.tuples(st.one_of(st.sampled_from(EDGES), st.integers(-3, 3)),
+                           st.sampled_from([False] * 5 + [True])), max_size=8),
+        st.one_of(st.none(), st.integers(0, 8))),
+    min_size=1, max_size=5)
+
+
+@given(int_inputs_st, st.sampled_from([None, "same", "neg"]))
+def test_int_merge_trace_matches_heapq(tv, raw, key_kind):
+    """Plain ints that start a merge and logged ones arriving later, big and small: the
+    stream, the reads and the comparisons after the first logged value are heapq's."""
+    key = {"same": lambda x: x, "neg": lambda x: -int(x)}.get(key_kind)
+
+    def run(merge):
+        log = LoggedInt.log = []
+        inputs = []
+        for items, fail in raw:
+            items = sorted(items, key=lambda p: p[0] if key_kind != "neg" else -p[0])
+            inputs.append(([LoggedInt(x) if logged else x for x, logged in items], fail))
+        args = [source(i, items, fail, log) for i, (items, fail) in enumerate(inputs)]
+        it = merge(*args, key=key) if key else merge(*args)
+        out, err = [], None
+        while err is None:
+            try:
+                x = next(it)
+            except StopIteration:
+                break
+            except Exception as e:
+                err = (type(e), str(e))
+            else:
+                out.append((type(x), int(x)))
+                log.append(("out", int(x)))
+        return out, err, log
+
+    assert run(tv.merge_sorted) == run(heapq.merge)
+
+
+@pytest.mark.parametrize("tail", [2**30, 2.5, "x", LoggedInt(7)])
+def test_long_int_merge_then_other_kind(tv, tail):
+    """Long runs of plain ints, then one input moves to a value of another kind: the merge
+    goes on through the objects' own comparisons with the heap exactly where it was."""
+    seqs = [list(range(i, 3000, 3)) for i in range(3)]
+    seqs[1].append(tail)
+    logs = []
+    for merge in (tv.merge_sorted, heapq.merge):
+        LoggedInt.log = []
+        out, err = drain(merge(*seqs))
+        logs.append((LoggedInt.log, [(type(x), int(x) if type(x) is LoggedInt else x)
+                                     for x in out], err))
+    assert logs[0] == logs[1]
+    assert bool(logs[0][0]) == isinstance(tail, LoggedInt)

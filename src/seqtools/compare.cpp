@@ -156,6 +156,24 @@ private:
         Source src;
     };
     enum class Phase { Start, Heap, Tail };
+    // A heap entry: the input's index in the low half; while packed_, the compared small
+    // int in the high half, offset to be unsigned, so that ordering the words orders the
+    // entries exactly as less() does - by value, then by input order.
+    using Entry = uint64_t;
+    static uint32_t slot(Entry e) noexcept { return (uint32_t)e; }
+    // Gives `e` its packed word; false when its compared object is not an exact small int.
+    bool pack(Entry& e) const noexcept {
+#if TV_HAVE_LV_TAG
+        const Input& in = inputs_[slot(e)];
+        PyObject* c = key_ ? in.key.get() : in.value.get();
+        if (Py_TYPE(c) != &PyLong_Type || !int_is_small(c)) return false;
+        e = (Entry)(uint32_t)(small_int_value(c) + (int64_t(1) << 31)) << 32 | slot(e);
+        return true;
+#else
+        (void)e;
+        return false;
+#endif
+    }
 
     PyObject* step() {
         switch (phase_) {
@@ -167,11 +185,11 @@ private:
             break;
         case Phase::Tail:
             // One input left: the rest of it is passed through as it comes.
-            return inputs_[h_[0]].src.next();
+            return inputs_[slot(h_[0])].src.next();
         }
         if (h_.empty()) return nullptr;
         phase_ = h_.size() == 1 ? Phase::Tail : Phase::Heap;
-        return Py_NewRef(inputs_[h_[0]].value.get());
+        return Py_NewRef(inputs_[slot(h_[0])].value.get());
     }
 
     // First element of every input, in order; an input that ends at once (or whose key
@@ -205,6 +223,9 @@ private:
             h_.push_back((uint32_t)(inputs_.size() - 1));
         }
         seqs_.reset();
+        packed_ = true;
+        for (Entry& e : h_)
+            if (!pack(e)) packed_ = false;
         for (size_t i = h_.size() / 2; i-- > 0;)
             if (siftup(i) < 0) return escaped(), false;
         return true;
@@ -213,7 +234,7 @@ private:
     // The input whose element was yielded last moves on (heapreplace), or leaves the heap
     // (heappop) when it ends, its key raises StopIteration, or the sift does.
     bool advance() {
-        Input& top = inputs_[h_[0]];
+        Input& top = inputs_[slot(h_[0])];
         Ref x = steal(top.src.next());
         if (!x) {
             if (PyErr_Occurred()) return false;
@@ -225,6 +246,7 @@ private:
             top.key = std::move(k);
         }
         top.value = std::move(x);
+        if (packed_ && !pack(h_[0])) packed_ = false;
         if (siftup(0) < 0) return stopped() && pop(PyErr_GetRaisedException());
         return true;
     }
@@ -235,8 +257,8 @@ private:
     // input's plain end): an error raised here carries it as its context.
     bool pop(PyObject* caught) {
         Ref handled = steal(caught);
-        uint32_t gone = h_[0];
-        uint32_t last = h_.back();
+        uint32_t gone = slot(h_[0]);
+        Entry last = h_.back();
         h_.pop_back();
         if (!h_.empty()) {
             h_[0] = last;
@@ -308,9 +330,20 @@ private:
         return PyObject_IsTrue(r.get());
     }
 
-    // The library's _siftdown and _siftup (the C heap module's order of comparisons).
-    int siftdown(size_t start, size_t pos) {
-        uint32_t item = h_[pos];
+    // The library's _siftdown and _siftup (the C heap module's order of comparisons), over
+    // packed words while every entry has one: the same steps, so the same heap either way,
+    // and a merge can drop to the objects' comparisons at any point.
+    [[gnu::always_inline]] int siftup(size_t pos) {
+        if (packed_) [[likely]]
+            return siftup_with(pos, [](Entry a, Entry b) { return int(a < b); });
+        return sift_by_objects(pos);
+    }
+    [[gnu::noinline]] int sift_by_objects(size_t pos) {
+        return siftup_with(pos, [this](Entry a, Entry b) { return less(slot(a), slot(b)); });
+    }
+    template <class Less>
+    [[gnu::always_inline]] int siftdown_with(size_t start, size_t pos, Less less) {
+        Entry item = h_[pos];
         while (pos > start) {
             size_t parent = (pos - 1) >> 1;
             int c = less(item, h_[parent]);
@@ -322,7 +355,8 @@ private:
         }
         return 0;
     }
-    int siftup(size_t pos) {
+    template <class Less>
+    [[gnu::always_inline]] int siftup_with(size_t pos, Less less) {
         size_t end = h_.size(), start = pos, limit = end >> 1;
         while (pos < limit) {
             size_t child = 2 * pos + 1;
@@ -334,7 +368,7 @@ private:
             std::swap(h_[child], h_[pos]);
             pos = child;
         }
-        return siftdown(start, pos);
+        return siftdown_with(start, pos, less);
     }
 
     void finish() noexcept {
@@ -349,7 +383,10 @@ private:
     Ref seqs_;  // the inputs until they are opened
     Ref key_;   // null without a key
     std::vector<Input> inputs_;
-    std::vector<uint32_t> h_;  // the heap: indices into inputs_, in input order
+    std::vector<Entry> h_;  // the heap, in input order to begin with
+    // Whether every entry carries its packed word: no entry has been compared through the
+    // objects' own comparisons yet, and none needs to be.
+    bool packed_ = false;
     Phase phase_ = Phase::Start;
     bool done_ = false;
 };
