@@ -271,42 +271,73 @@ PyObject* make_partial(PyObject* func, Ref args, Ref kw, PyObject* sig, TablePtr
     return (PyObject*)o;
 }
 
+// Arguments at most, stored and new, passed on from a stack array.
+constexpr Py_ssize_t kStackArgs = 8;
+
+// Anything but a Python function (another curry, a C callable calling back) is called
+// through our recursion guard; a Python function's frame takes the guard itself.
+[[gnu::noinline]] PyObject* vcall_guarded(PyObject* func, PyObject* const* args, size_t n) {
+    RecursionStep step;
+    if (!step.ok()) return nullptr;
+    return vcall(func, args, n);
+}
+
+// Calls func with the stored arguments followed by argv[0..nargs), through its vectorcall
+// entry: nothing is built just to be unpacked again.
+[[gnu::always_inline]] inline PyObject* call_positional(PyObject* func, PyObject* stored,
+                                                        PyObject* const* argv,
+                                                        Py_ssize_t nargs) {
+    Py_ssize_t nstored = PyTuple_GET_SIZE(stored);
+    PyObject* stack[kStackArgs + 1];
+    stack[0] = nullptr;
+    for (Py_ssize_t i = 0; i < nstored; ++i) stack[1 + i] = PyTuple_GET_ITEM(stored, i);
+    for (Py_ssize_t i = 0; i < nargs; ++i) stack[1 + nstored + i] = argv[i];
+    size_t n = (size_t)(nstored + nargs) | PY_VECTORCALL_ARGUMENTS_OFFSET;
+    if (!PyFunction_Check(func)) return vcall_guarded(func, stack + 1, n);
+    PyObject* r = ((PyFunctionObject*)func)->vectorcall(func, stack + 1, n, nullptr);
+    return r ? r : ffi_err();
+}
+
+// Whether a call adding `nargs` positional arguments (and no keywords) completes a curry
+// whose signature is known: the common call, made without gathering anything.
+[[gnu::always_inline]] inline bool completes_positionally(const CurryState& st, PyObject* sig,
+                                                          Py_ssize_t nargs) {
+    Py_ssize_t n = PyTuple_GET_SIZE(st.args.get()) + nargs;
+    if (PyDict_GET_SIZE(st.kwargs.get()) || n > kStackArgs) return false;
+    const BindTable* table = st.table.get();
+    return sig == Py_None || (table && table->positional_binds(n));
+}
+
+PyObject* curry_call_gathering(CurryState& st, PyObject* sig, PyObject* const* argv,
+                               size_t nargsf, PyObject* kwnames);
+
 PyObject* curry_call(PyObject* self, PyObject* const* argv, size_t nargsf, PyObject* kwnames) {
     CurryState& st = ((CurryObject*)self)->st;
     if (!st.func) return panic("curry object used after it was cleared");
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    PyObject* sig = st.sig.peek();
+    // Nothing between here and the call runs Python code, so the table stays the one the
+    // state holds; the state is only ever changed by tp_clear, which the collector never
+    // runs on an object that its caller still holds (so func and the arguments are borrowed).
+    if (sig && (!kwnames || !PyTuple_GET_SIZE(kwnames)) && completes_positionally(st, sig, nargs))
+        return call_positional(st.func.get(), st.args.get(), argv, nargs);
+    if (!sig) sig = st.sig.get([&] { return resolve(st, st.func.get()); });
+    if (!sig) return nullptr;
+    return curry_call_gathering(st, sig, argv, nargsf, kwnames);
+}
+
+// Every other call: the arguments gathered into a tuple and a dict, then either the call or
+// a new curry holding them.
+[[gnu::noinline]] PyObject* curry_call_gathering(CurryState& st, PyObject* sig,
+                                                 PyObject* const* argv, size_t nargsf,
+                                                 PyObject* kwnames) {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-    // Borrowed: the state is only ever changed by tp_clear, which the collector never runs
-    // on an object that its caller still holds.
     PyObject* func = st.func.get();
     PyObject* stored = st.args.get();
     Py_ssize_t nstored = PyTuple_GET_SIZE(stored);
-
-    PyObject* sig = st.sig.peek();
-    if (!sig) sig = st.sig.get([&] { return resolve(st, func); });
-    if (!sig) return nullptr;
-
-    // The common complete call, positional arguments only: straight through the callee's
-    // vectorcall entry, with no argument tuple built just to be unpacked again.
-    constexpr Py_ssize_t kStackArgs = 8;
-    if (!nkw && !PyDict_GET_SIZE(st.kwargs.get()) && nstored + nargs <= kStackArgs) {
-        // Nothing between here and the call runs Python code, so the table stays the one
-        // the state holds.
-        const BindTable* table = st.table.get();
-        if (sig == Py_None || (table && table->positional_binds(nstored + nargs))) {
-            PyObject* stack[kStackArgs + 1];
-            stack[0] = nullptr;
-            for (Py_ssize_t i = 0; i < nstored; ++i) stack[1 + i] = PyTuple_GET_ITEM(stored, i);
-            for (Py_ssize_t i = 0; i < nargs; ++i) stack[1 + nstored + i] = argv[i];
-            size_t n = (size_t)(nstored + nargs) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-            // A Python function's frame takes the recursion guard itself; anything else
-            // (another curry, a C callable calling back) passes through ours.
-            if (PyFunction_Check(func)) return vcall(func, stack + 1, n);
-            RecursionStep step;
-            if (!step.ok()) return nullptr;
-            return vcall(func, stack + 1, n);
-        }
-    }
+    if (!nkw && completes_positionally(st, sig, nargs))
+        return call_positional(func, stored, argv, nargs);
     RecursionStep step;
     if (!step.ok()) return nullptr;
     Ref args = steal(PyTuple_New(nstored + nargs));
