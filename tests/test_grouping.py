@@ -208,6 +208,23 @@ def test_group_sizes_across_growth(tv, sizes, kind):
                                       [x for v in model_groupby(0, recs).values() for x in v]))
 
 
+@pytest.mark.parametrize("start", [1, 12, 64, 65, 300])
+def test_list_growing_under_the_walk(tv, start):
+    # A key that appends to the list being walked: every element read, those added past
+    # the room taken for the list at the start included, lands in its group in order.
+    def run(groupby):
+        data = list(range(start))
+
+        def key(x):
+            if len(data) < 900:
+                data.append(len(data))
+            return x % 7
+
+        return groupby(key, data)
+
+    assert run(tv.groupby) == run(model_groupby) != {}
+
+
 def test_members_released_when_the_walk_fails(tv):
     # A failure after the groups have grown: every member taken so far is released, also
     # when releasing one runs code that groups again.

@@ -5,8 +5,9 @@
 #include "seqtools/tally.hpp"
 
 #include "utils/binder.hpp"
-#include "utils/members.hpp"
 #include "utils/walk.hpp"
+
+#include <vector>
 
 namespace tv::seq {
 
@@ -54,11 +55,86 @@ bool group_in_dict(PyObject* d, PyObject* key, Ref& x, Ref& spare) {
     return true;
 }
 
-// The groups as the result dict, the table left empty; `expected` elements in all (0:
-// unknown) size the dict for the groups still to come, at the distinct share seen so far.
-PyObject* groups_to_dict(KeyTable<Members>& groups, size_t expected = 0) {
-    size_t room = expected / Tally::kProbe * groups.size();
-    PyObject* d = groups.to_dict([](Members& m) { return m.to_list(); }, room);
+// A group of the table phase: its number (its place in the table) and its size so far.
+struct Group {
+    uint32_t id = 0;
+    size_t count = 0;
+};
+
+// The elements of the table phase in input order, each with its group's number. The
+// groups' lists are made at their final sizes at the end and filled in one pass: storing
+// into a thousand growing groups while the input is read misses the cache on every element
+// and stalls the walk's own loads, while appending here writes two sequential streams.
+class Gathered {
+public:
+    Gathered() = default;
+    Gathered(const Gathered&) = delete;
+    Gathered& operator=(const Gathered&) = delete;
+    ~Gathered() { release(); }
+
+    // Room for `n` elements ahead (a list's length); without it, add() grows as it goes.
+    void reserve(size_t n) noexcept {
+        if (n > cap_) grow_to(n);
+    }
+    // Takes over x, a member of group g; false with MemoryError set (x released).
+    bool add(Ref& x, uint32_t g) noexcept {
+        if (n_ == cap_ && !grow_to(cap_ ? 2 * cap_ : 64)) {
+            PyErr_NoMemory();
+            return false;
+        }
+        items_[n_] = x.release();
+        groups_[n_++] = g;
+        return true;
+    }
+    size_t size() const noexcept { return n_; }
+
+    // Hands every element over to its group, in order: *cursor[g]++ = x. Empties this.
+    void scatter(PyObject*** cursor) noexcept {
+        for (size_t i = 0; i < n_; ++i) *cursor[groups_[i]]++ = items_[i];
+        n_ = 0;
+    }
+
+private:
+    bool grow_to(size_t cap) noexcept {
+        if (cap > PY_SSIZE_T_MAX / sizeof(PyObject*)) return false;
+        auto* items = (PyObject**)PyMem_Realloc(items_, cap * sizeof(PyObject*));
+        if (!items) return false;
+        items_ = items;
+        auto* groups = (uint32_t*)PyMem_Realloc(groups_, cap * sizeof(uint32_t));
+        if (!groups) return false;
+        groups_ = groups;
+        cap_ = cap;
+        return true;
+    }
+    void release() noexcept {
+        // Each element leaves before it is dropped, so a __del__ meanwhile sees no dead slot.
+        while (n_) Py_DECREF(items_[--n_]);
+        PyMem_Free(items_);
+        PyMem_Free(groups_);
+    }
+
+    PyObject** items_ = nullptr;
+    uint32_t* groups_ = nullptr;
+    size_t n_ = 0;
+    size_t cap_ = 0;
+};
+
+// The groups as the result dict, the table and the gathered elements left empty;
+// `expected` elements in all (0: unknown) size the dict for the groups still to come, at
+// the distinct share seen so far.
+PyObject* groups_to_dict(KeyTable<Group>& groups, Gathered& gathered, size_t expected = 0) {
+    size_t n = groups.size();
+    std::vector<Ref> lists(n);
+    std::vector<PyObject**> cursor(n);
+    for (size_t g = 0; g < n; ++g) {
+        lists[g] = steal(PyList_New((Py_ssize_t)groups[g].val.count));
+        if (!lists[g]) return ffi_err();
+        cursor[g] = ((PyListObject*)lists[g].get())->ob_item;
+    }
+    gathered.scatter(cursor.data());
+    size_t room = expected / Tally::kProbe * n;
+    size_t g = 0;
+    PyObject* d = groups.to_dict([&](Group&) { return lists[g++].release(); }, room);
     groups.clear();
     return d;
 }
@@ -69,12 +145,6 @@ constexpr size_t kMostlyDistinct = Tally::kProbe / 4 * 3 + 1;
 static_assert(Tally::mostly_distinct(kMostlyDistinct) &&
               !Tally::mostly_distinct(kMostlyDistinct - 1));
 
-bool within_probe(KeyTable<Members>& groups) {
-    size_t elements = 0;
-    for (size_t i = 0; i < groups.size(); ++i) elements += groups[i].val.size();
-    return elements <= Tally::kProbe;
-}
-
 }  // namespace
 
 // Groups start in the native table, as counts do in Tally, and move into the result dict
@@ -84,17 +154,23 @@ PyObject* groupby_impl(PyObject* key, PyObject* seq) {
     KeyFn keyfn(key);
     Source src;
     if (!src.open(seq)) return nullptr;
-    KeyTable<Members> groups;
+    KeyTable<Group> groups;
+    Gathered gathered;
+    gathered.reserve(known_length(seq));
     bool ok = walk_keyed(keyfn, src, [&](PyObject* k, Ref& x) {
         bool inserted;
-        Members* members = groups.find_or_add(k, inserted);
-        if (!members || !members->add(std::move(x))) return false;
+        Group* group = groups.find_or_add(k, inserted);
+        if (!group) return false;
+        if (inserted) group->id = (uint32_t)(groups.size() - 1);
+        if (!gathered.add(x, group->id)) return false;
+        ++group->count;
         // Stops the walk, no exception set, to go on in the dict. Asked only when a new
         // key makes the count that mostly distinct first keys reach: nothing per element.
-        return !inserted || groups.size() != kMostlyDistinct || !within_probe(groups);
+        return !inserted || groups.size() != kMostlyDistinct ||
+               gathered.size() > Tally::kProbe;
     });
-    if (ok || PyErr_Occurred()) return ok ? groups_to_dict(groups) : ffi_err();
-    Ref dict = steal(groups_to_dict(groups, known_length(seq)));
+    if (ok || PyErr_Occurred()) return ok ? groups_to_dict(groups, gathered) : ffi_err();
+    Ref dict = steal(groups_to_dict(groups, gathered, known_length(seq)));
     if (!dict) return nullptr;
     Ref spare;
     ok = walk_keyed(keyfn, src, [&](PyObject* k, Ref& x) {

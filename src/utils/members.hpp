@@ -1,8 +1,7 @@
-// The members of one group while its input is read (groupby's elements, merge_with's
-// values), owned references in order. A list grown by appends copies its array some eight
-// times over (it grows by an eighth each time); this array doubles, and a list is made
-// once, at the final size. The first member lives inline: most groups of a mostly distinct
-// input never get a second.
+// The members of one group while its input is read (merge_with's values), owned
+// references in order. A list grown by appends copies its array some eight times over (it
+// grows by an eighth each time); this array doubles. The first member lives inline, so a
+// group of one takes no array.
 #pragma once
 #include "utils/ref.hpp"
 
@@ -49,18 +48,6 @@ public:
     size_t size() const noexcept { return n_; }
 
     PyObject* const* data() const noexcept { return cap_ ? u_.more : &u_.one; }
-
-    // The members as a new list (taking them over), or nullptr with an exception set (the
-    // members are then still held here).
-    PyObject* to_list() noexcept {
-        PyObject* out = PyList_New((Py_ssize_t)n_);
-        if (!out) return nullptr;
-        PyObject* const* from = data();
-        for (size_t i = 0; i < n_; ++i) PyList_SET_ITEM(out, (Py_ssize_t)i, from[i]);
-        n_ = 0;
-        release();
-        return out;
-    }
 
 private:
     void release() noexcept {
