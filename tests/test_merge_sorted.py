@@ -3,6 +3,7 @@ both read, which keys and comparisons they run and where they raise, must be the
 
 import heapq
 import math
+import threading
 
 import pytest
 from hypothesis import given, strategies as st
@@ -176,16 +177,22 @@ EDGES = [-(2**30), -(2**30) + 1, -2, -1, 0, 1, 2**30 - 1, 2**30, 2**31, 2**62]
 
 
 class LoggedInt(int):
-    """An int whose == and < are logged to the class's current log."""
+    """An int whose == and < are logged to its thread's current log (tests may run in
+    several threads at once)."""
 
-    log = []
+    logs = threading.local()
+
+    @classmethod
+    def new_log(cls):
+        cls.logs.current = []
+        return cls.logs.current
 
     def __eq__(self, other):
-        LoggedInt.log.append(("eq", int(self), int(other)))
+        LoggedInt.logs.current.append(("eq", int(self), int(other)))
         return int(self) == int(other)
 
     def __lt__(self, other):
-        LoggedInt.log.append(("lt", int(self), int(other)))
+        LoggedInt.logs.current.append(("lt", int(self), int(other)))
         return int(self) < int(other)
 
     __hash__ = int.__hash__
@@ -206,7 +213,7 @@ def test_int_merge_trace_matches_heapq(tv, raw, key_kind):
     key = {"same": lambda x: x, "neg": lambda x: -int(x)}.get(key_kind)
 
     def run(merge):
-        log = LoggedInt.log = []
+        log = LoggedInt.new_log()
         inputs = []
         for items, fail in raw:
             items = sorted(items, key=lambda p: p[0] if key_kind != "neg" else -p[0])
@@ -237,9 +244,9 @@ def test_long_int_merge_then_other_kind(tv, tail):
     seqs[1].append(tail)
     logs = []
     for merge in (tv.merge_sorted, heapq.merge):
-        LoggedInt.log = []
+        log = LoggedInt.new_log()
         out, err = drain(merge(*seqs))
-        logs.append((LoggedInt.log, [(type(x), int(x) if type(x) is LoggedInt else x)
+        logs.append((log, [(type(x), int(x) if type(x) is LoggedInt else x)
                                      for x in out], err))
     assert logs[0] == logs[1]
     assert bool(logs[0][0]) == isinstance(tail, LoggedInt)
